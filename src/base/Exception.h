@@ -72,6 +72,7 @@ public:
 class StandardException : public Exception {
 public:
     explicit StandardException(const std::exception& cause);
+    using Exception::toString;
     // "%s: %s": type name, message.
     void toString(IFormatable& out) const override;
 };
@@ -80,6 +81,7 @@ public:
 class UnknownException : public Exception {
 public:
     UnknownException();
+    using Exception::toString;
     // "%s": the type name.
     void toString(IFormatable& out) const override;
 };
