@@ -1,0 +1,10 @@
+#include "network/protocol/NewAliveCheckOption.h"
+
+namespace ostrel {
+
+NewAliveCheckOption& NewAliveCheckOption::instance() {
+    static NewAliveCheckOption option;
+    return option;
+}
+
+} // namespace ostrel
