@@ -1,0 +1,43 @@
+#pragma once
+
+#include "storage/aio/AIOControlBlock.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ostrel {
+
+class IStorageFile;
+
+// Performs the positioned page and superblock transfers of every storage in
+// the process.
+//
+// The transfers run synchronously on the caller's thread. Storage files are
+// opened for direct, synchronous-data I/O, so a write returns only when the
+// device holds the data; every caller (page save, journal, superblock) needs
+// exactly that before it goes on, because the journal's ordering rests on it.
+// Handing the transfer to a worker thread could only add a hand-off and a
+// wake-up to each 512 KB page write without overlapping anything, so the
+// caller's thread gives the best sequential throughput (see
+// bench/storage/AIOContextBench.cpp, which measures both).
+class AIOContext {
+public:
+    static AIOContext& instance();
+
+    AIOContext() = default;
+    AIOContext(const AIOContext&) = delete;
+    AIOContext& operator=(const AIOContext&) = delete;
+
+    void read(IStorageFile& file, void* buffer, std::uint64_t offset, std::uint32_t length);
+    void write(IStorageFile& file, const void* buffer, std::uint64_t offset, std::uint32_t length);
+
+    // Runs the requests in order; each has completed when the next starts.
+    // A failed transfer raises IOException with the request's handle, offset
+    // and length; a write that the device takes only in part raises
+    // IOException (ENOSPC). A read that meets the end of the file before
+    // `length` bytes means the file is shorter than its superblock claims and
+    // raises VarnelException code 4 ("Storage corrupted").
+    void request(AIOControlBlock* blocks, std::size_t count);
+};
+
+} // namespace ostrel

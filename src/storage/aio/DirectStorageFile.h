@@ -1,0 +1,58 @@
+#pragma once
+
+#include "storage/aio/IStorageFile.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ostrel {
+
+// A storage file on the local file system, read and written with positioned
+// whole-sector transfers that bypass the page cache of the operating system
+// (O_DIRECT) and reach the device before they return (O_DSYNC).
+//
+// A file opened for writing holds an exclusive lock (flock) for as long as it
+// is open, so two processes, or two objects of one process, never write the
+// same storage; the second open fails with EWOULDBLOCK. Read-only opens take
+// no lock.
+//
+// A file system that refuses direct I/O (tmpfs) is used through the
+// operating system's cache, still with synchronous data writes.
+class DirectStorageFile final : public IStorageFile {
+public:
+    enum class Mode { ReadOnly, ReadWrite };
+
+    // Opens an existing file. Failures raise SystemException with the path.
+    DirectStorageFile(const std::string& path, Mode mode);
+    ~DirectStorageFile() override;
+    DirectStorageFile(const DirectStorageFile&) = delete;
+    DirectStorageFile& operator=(const DirectStorageFile&) = delete;
+
+    std::size_t readAt(void* buffer, std::uint64_t offset, std::size_t length) override;
+    std::size_t writeAt(const void* buffer, std::uint64_t offset, std::size_t length) override;
+    void flush() override;
+
+    std::uint64_t size() const override { return _size; }
+    std::uint32_t sectorSize() const override { return _sectorSize; }
+    bool isWritable() const override { return _mode == Mode::ReadWrite; }
+    const std::string& path() const override { return _path; }
+    int handle() const override { return _fd; }
+
+    // Whether transfers bypass the operating system's cache.
+    bool isDirect() const { return _direct; }
+
+    // The logical sector size of the block device that holds `path`, learnt
+    // from sysfs (the device, or the disk of a partition) or from BLKSSZGET on
+    // the device node; 512 when it cannot be learnt.
+    static std::uint32_t deviceSectorSize(const std::string& path);
+
+private:
+    std::string _path;
+    Mode _mode;
+    int _fd = -1;
+    bool _direct = false;
+    std::uint64_t _size = 0;
+    std::uint32_t _sectorSize = 512;
+};
+
+} // namespace ostrel

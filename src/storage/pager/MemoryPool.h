@@ -1,0 +1,47 @@
+#pragma once
+
+#include "storage/pager/PoolBlock.h"
+
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace ostrel {
+
+// The process-wide pool of page buffers. Blocks are page-aligned, at least
+// MinimumBlockSize bytes, and recycled instead of freed: a block goes back to
+// the free list when released and is handed out again, first in, first out.
+// A request is served by the first free block that is large enough, so
+// storages with pages larger than the default never receive a block that is
+// too small. All blocks are returned to the system when the pool is destroyed.
+class MemoryPool {
+public:
+    static constexpr std::size_t MinimumBlockSize = 524288;
+    static constexpr std::size_t Alignment = 4096;
+
+    static MemoryPool& instance();
+
+    MemoryPool() = default;
+    ~MemoryPool();
+    MemoryPool(const MemoryPool&) = delete;
+    MemoryPool& operator=(const MemoryPool&) = delete;
+
+    // A block of at least `size` bytes. Memory exhaustion raises SystemException.
+    PoolBlock allocate(std::size_t size);
+    // Gives a block back; an empty block is ignored.
+    void release(PoolBlock block);
+
+    // Blocks created since the pool was made, and blocks currently free.
+    std::size_t createdCount() const;
+    std::size_t freeCount() const;
+
+private:
+    PoolBlock create(std::size_t size);
+
+    mutable std::mutex _mutex;
+    std::deque<PoolBlock> _free;
+    std::vector<PoolBlock> _created;
+};
+
+} // namespace ostrel
