@@ -15,6 +15,9 @@ std::size_t RecordingStorageFile::readAt(void* buffer, std::uint64_t offset, std
     if (offset % _sectorSize != 0 || length % _sectorSize != 0) {
         throw SystemException(EINVAL, "unaligned read");
     }
+    if (_failReadAt && *_failReadAt >= offset && *_failReadAt < offset + length) {
+        throw SystemException(EIO, "injected read failure");
+    }
     if (offset >= _bytes.size()) {
         return 0;
     }

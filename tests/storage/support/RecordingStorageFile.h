@@ -37,6 +37,9 @@ public:
     // The write after `count` more successful writes fails with EIO (and all after it).
     void failAfter(std::size_t count) { _failAfter = count; }
     void stopFailing() { _failAfter.reset(); }
+    // Reads that cover `offset` fail with EIO until stopFailingReads().
+    void failReadsAt(std::uint64_t offset) { _failReadAt = offset; }
+    void stopFailingReads() { _failReadAt.reset(); }
 
 private:
     std::vector<std::uint8_t> _bytes;
@@ -45,6 +48,7 @@ private:
     std::vector<Write> _writes;
     std::size_t _reads = 0;
     std::optional<std::size_t> _failAfter;
+    std::optional<std::uint64_t> _failReadAt;
 };
 
 } // namespace ostrel::test

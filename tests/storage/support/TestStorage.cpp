@@ -30,8 +30,6 @@ void TestStorage::format() {
 
 void TestStorage::reopen() {
     close();
-    _superBlock = std::make_unique<SuperBlock>();
-    _cache = std::make_unique<PageCache>();
     _superBlock->load(&_file, _readOnly ? nullptr : &_file, 0, _file.sectorSize());
     refillMirror();
     _cache->setSuperBlock(_superBlock.get());
