@@ -17,7 +17,11 @@ public:
     void handle(Thread& thread, const Exception& exception) override;
 };
 
-// The process-wide handler for exceptions that escape a thread's run().
+// The process-wide handler for exceptions that escape a thread's run(): the
+// installed one, else the process-wide DefaultUncaughtExceptionHandler.
 IUncaughtExceptionHandler& uncaughtExceptionHandler();
+// Installs a handler (nullptr restores the default). The caller keeps it alive
+// until it is replaced.
+void setUncaughtExceptionHandler(IUncaughtExceptionHandler* handler);
 
 } // namespace ostrel
