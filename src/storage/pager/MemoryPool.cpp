@@ -20,7 +20,7 @@ MemoryPool::~MemoryPool() {
 }
 
 PoolBlock MemoryPool::allocate(std::size_t size) {
-    std::lock_guard<std::mutex> lock(_mutex);
+    Mutex::ScopedLock lock(_mutex);
     for (auto it = _free.begin(); it != _free.end(); ++it) {
         if (it->size >= size) {
             const PoolBlock block = *it;
@@ -48,17 +48,17 @@ void MemoryPool::release(PoolBlock block) {
     if (!block) {
         return;
     }
-    std::lock_guard<std::mutex> lock(_mutex);
+    Mutex::ScopedLock lock(_mutex);
     _free.push_back(block);
 }
 
 std::size_t MemoryPool::createdCount() const {
-    std::lock_guard<std::mutex> lock(_mutex);
+    Mutex::ScopedLock lock(_mutex);
     return _created.size();
 }
 
 std::size_t MemoryPool::freeCount() const {
-    std::lock_guard<std::mutex> lock(_mutex);
+    Mutex::ScopedLock lock(_mutex);
     return _free.size();
 }
 

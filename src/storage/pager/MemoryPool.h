@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/thread/Mutex.h"
 #include "storage/pager/PoolBlock.h"
 
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <vector>
 
 namespace ostrel {
@@ -39,7 +39,7 @@ public:
 private:
     PoolBlock create(std::size_t size);
 
-    mutable std::mutex _mutex;
+    mutable Mutex _mutex;
     std::deque<PoolBlock> _free;
     std::vector<PoolBlock> _created;
 };

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace ostrel {
 namespace {
 
@@ -113,6 +116,33 @@ TEST(PageCacheTest, LoadingForWritingStartsFromDiskAndLeavesReadersTheirBuffer) 
     EXPECT_TRUE(f.cache.isDisplaced(6));
     reader.release();
     EXPECT_FALSE(f.cache.isDisplaced(6));
+}
+
+TEST(PageCacheTest, ReaderCopiesNeverShowAHalfWrittenChange) {
+    PagerFixture f;
+    Page writer(&f.superBlock, &f.cache);
+    writer.format(PageType::Timeline, 3, 64, 0, 0);
+    std::atomic<bool> torn{false};
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        Page page(&f.superBlock, &f.cache);
+        for (int i = 0; i < 2000 && !done; ++i) {
+            page.loadReadOnly(3);
+            if (page.itemCount() != page.lastItemID()) {
+                torn = true;
+            }
+            page.release();
+        }
+    });
+    for (std::uint32_t i = 1; i <= 20000; ++i) {
+        writer.lock();
+        writer.setItemCount(i);
+        writer.setLastItemID(i);
+        writer.unlock();
+    }
+    done = true;
+    reader.join();
+    EXPECT_FALSE(torn);
 }
 
 } // namespace
