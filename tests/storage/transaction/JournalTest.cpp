@@ -1,3 +1,4 @@
+#include "storage/FreePageList.h"
 #include "storage/VarnelException.h"
 #include "storage/pager/Page.h"
 #include "storage/support/TestStorage.h"
@@ -179,6 +180,54 @@ TEST(JournalTest, RollbackOfAnExtendedTrackRestoresItsPreviousLastPage) {
     EXPECT_EQ(entry->lastPageChecksum(), first.checksum);
     EXPECT_EQ(s.mirror()["TIML"].lastPage(), first.number);
     EXPECT_TRUE(s.allocator().isFree(second.number));
+}
+
+TEST(JournalTest, FreeingPagesAndDeletingATrackCommitOrRollBackTogether) {
+    for (const bool crash : {false, true}) {
+        TestStorage s(32);
+        s.format();
+        for (std::uint32_t n = 3; n <= 12; ++n) {
+            ASSERT_EQ(s.allocator().extract(), n);
+            s.allocator().consume(n);
+        }
+        s.allocator().flush();
+        s.superBlock().addTrack(PageType::Event, BitMask32(0xFFFFFFFF), 5, 55);
+        s.superBlock().save();
+        FreePageList pages(32);
+        pages.add(5, 5);
+        pages.add(7, 9);
+        Transaction t(s);
+        t.addFreePages(pages);
+        t.add(std::make_unique<DeleteTrackTransactionLog>(s, PageType::Event));
+        ASSERT_EQ(t.steps().size(), 3u);
+        EXPECT_EQ(t.steps()[0]->toString(), "AppendFreePage 5");
+        EXPECT_EQ(t.steps()[1]->toString(), "AppendFreePageInterval 7~9");
+        if (crash) {
+            // Journal written, both frees applied, the track deletion not.
+            s.file().failAfter(3);
+            EXPECT_THROW(t.run(), SystemException);
+            s.file().stopFailing();
+            s.reopen();
+            s.transactionHandler().recover();
+            EXPECT_EQ(s.logTexts(), (Texts{"[JOURNAL] Fail: RemoveTrack EVNT", "ROLLBACK: AppendFreePageInterval 7~9",
+                                           "ROLLBACK: AppendFreePage 5"}));
+            EXPECT_TRUE(s.superBlock().hasTrack(PageType::Event));
+            for (std::uint32_t n : {5u, 7u, 8u, 9u}) {
+                EXPECT_FALSE(s.allocator().isListed(n)) << n;
+                EXPECT_FALSE(s.allocator().isFree(n)) << n;
+            }
+        } else {
+            t.run();
+            EXPECT_TRUE(t.steps().empty());
+            s.reopen();
+            EXPECT_FALSE(s.superBlock().hasTrack(PageType::Event));
+            for (std::uint32_t n : {5u, 7u, 8u, 9u}) {
+                EXPECT_TRUE(s.allocator().isListed(n)) << n;
+                EXPECT_TRUE(s.allocator().isFree(n)) << n;
+            }
+            EXPECT_FALSE(s.allocator().isFree(6));
+        }
+    }
 }
 
 TEST(JournalTest, TransactionTooLargeForTheJournalIsRefusedBeforeAnyWrite) {
