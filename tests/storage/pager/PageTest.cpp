@@ -219,6 +219,47 @@ TEST(PageTest, PagesOutsideTheStorageAreRefused) {
     EXPECT_THROW(page.format(PageType::Media, 5, 64, 0, 0), VarnelException);
 }
 
+TEST(PageTest, PagesLargerThanTheDefaultBlockRoundTrip) {
+    PagerFixture f(3, 1048576);
+    Page page(&f.superBlock, &f.cache);
+    page.format(PageType::Media, 2, 64, 0, 0);
+    page.buffer().fill(1048576 - 64, 0x7E, 64);
+    page.setItemCount(1);
+    page.saveDirty();
+    const std::uint32_t checksum = page.checksum();
+    page.release();
+    f.cache.clear();
+    Page loaded(&f.superBlock, &f.cache);
+    loaded.loadVerified(2, PageType::Media, checksum, true);
+    EXPECT_EQ(loaded.buffer().getU8(1048575), 0x7E);
+    EXPECT_EQ(loaded.buffer().mask().byteCount(), 256u);
+}
+
+TEST(PageTest, FourKilobyteSectorsWriteWholeSectors) {
+    // The in-memory file refuses any transfer that is not a whole 4096-byte sector.
+    PagerFixture f(4, 8192, 4096);
+    Page page(&f.superBlock, &f.cache);
+    page.format(PageType::Event, 3, 64, 0, 0);
+    EXPECT_EQ(page.buffer().mask().bitCount(), 2u);
+    page.buffer().fill(5000, 1, 8);
+    f.file.writes().clear();
+    page.saveDirty();
+    // Both sectors are dirty: the body sector, then the header sector.
+    ASSERT_EQ(f.file.writes().size(), 2u);
+    EXPECT_EQ(f.file.writes()[0], (Write{f.superBlock.pageOffset(3) + 4096, 4096}));
+    EXPECT_EQ(f.file.writes()[1], (Write{f.superBlock.pageOffset(3), 4096}));
+    page.setNext(4);
+    page.saveHeader();
+    EXPECT_EQ(f.file.writes()[2], (Write{f.superBlock.pageOffset(3), 4096}));
+    page.release();
+    Page header(&f.superBlock, &f.cache);
+    header.loadHeader(3);
+    EXPECT_EQ(header.next(), 4u);
+    f.superBlock.setBootTime(DateTime(2021, 1, 1, 0, 0, 0), 5);
+    f.superBlock.saveHeader();
+    EXPECT_EQ(f.file.writes().back(), (Write{0, 4096}));
+}
+
 TEST(CircularPageTest, GeometryOfTheDefaultPage) {
     PagerFixture f(2, 524288);
     CircularPage page(&f.superBlock, &f.cache);

@@ -161,6 +161,24 @@ TEST(JournalTest, CrashAtEveryWriteOfAPageFlushIsUndoneOrKept) {
     }
 }
 
+TEST(JournalTest, CommitAndRecoveryOnFourKilobyteSectors) {
+    TestStorage s(16, 8192, 4096);
+    s.format();
+    FlushScenario f(s);
+    s.file().failAfter(3);
+    EXPECT_THROW(f.run(), SystemException);
+    s.file().stopFailing();
+    f.page.release();
+    s.reopen();
+    s.transactionHandler().recover();
+    EXPECT_EQ(s.logTexts().size(), 3u);
+    EXPECT_TRUE(s.allocator().isFree(f.number));
+    FlushScenario again(s);
+    again.run();
+    s.reopen();
+    EXPECT_EQ(s.superBlock().findTrack(PageType::Timeline)->lastPage(), again.number);
+}
+
 TEST(JournalTest, RollbackOfAnExtendedTrackRestoresItsPreviousLastPage) {
     TestStorage s(16);
     s.format();
