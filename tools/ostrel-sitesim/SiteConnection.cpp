@@ -36,6 +36,17 @@ constexpr uint32_t AllChannels = 0xFFFFFFFF;
 // Dates and events that fit one reply of at most 1 MiB of payload.
 constexpr size_t MaxCalendarDates = (SiteConnection::MaxPayloadSize - 4) / 4;
 constexpr size_t MaxEvents = (SiteConnection::MaxPayloadSize - 6) / 34;
+constexpr size_t MaxTimeTableEntries = (SiteConnection::MaxPayloadSize - 4) / 24;
+constexpr size_t MaxSectionIDs = (SiteConnection::MaxPayloadSize - 24) / 4;
+
+// Cuts a list to what one reply can carry.
+template <typename T>
+std::vector<T> atMost(std::vector<T> list, size_t limit) {
+    if (list.size() > limit) {
+        list.resize(limit);
+    }
+    return list;
+}
 
 EncryptionKey freshKey() {
     std::random_device random;
@@ -131,7 +142,8 @@ void SiteConnection::run() {
 }
 
 bool SiteConnection::readAvailable() {
-    std::vector<uint8_t> buffer(ReceiveChunk);
+    std::vector<uint8_t>& buffer = _received;
+    buffer.resize(ReceiveChunk);
     const ssize_t received = ::recv(_socket.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (received == 0) {
         _peerClosed = true;
@@ -338,9 +350,11 @@ void SiteConnection::handleRequest(Packet& packet) {
         const uint32_t mask = packet.getInt();
         const auto first = SyntheticRecording::secondsOf(from);
         const auto last = SyntheticRecording::secondsOf(to);
-        SitePacketBuilder::timeTable(_packet, first && last ? _recording.timeTable(_recording.spans(elapsed), *first,
-                                                                                   *last, mask)
-                                                            : std::vector<RecordingTimeTableEntry>{});
+        std::vector<RecordingTimeTableEntry> table;
+        if (first && last) {
+            table = atMost(_recording.timeTable(_recording.spans(elapsed), *first, *last, mask), MaxTimeTableEntries);
+        }
+        SitePacketBuilder::timeTable(_packet, table);
         break;
     }
     case PLAYBACK_MESSAGE_EVENT_LIST: {
@@ -365,10 +379,11 @@ void SiteConnection::handleRequest(Packet& packet) {
         const DateTime to = packet.getDateTime();
         const auto first = SyntheticRecording::secondsOf(from);
         const auto last = SyntheticRecording::secondsOf(to);
-        SitePacketBuilder::sectionList(_packet, BitMask32(mask), Interval(from, to),
-                                       first && last ? _recording.sectionIDs(_recording.spans(elapsed), *first,
-                                                                             *last, mask)
-                                                     : std::vector<uint32_t>{});
+        std::vector<uint32_t> ids;
+        if (first && last) {
+            ids = atMost(_recording.sectionIDs(_recording.spans(elapsed), *first, *last, mask), MaxSectionIDs);
+        }
+        SitePacketBuilder::sectionList(_packet, BitMask32(mask), Interval(from, to), ids);
         break;
     }
     case PLAYBACK_MESSAGE_PLAY: {

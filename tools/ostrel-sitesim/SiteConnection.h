@@ -106,6 +106,7 @@ private:
     std::vector<uint8_t> _out;
     size_t _outOffset = 0;
     std::vector<uint8_t> _payload;
+    std::vector<uint8_t> _received;
 
     // The playback being sent: a walk over a range, or a burst of a few items.
     bool _playing = false;

@@ -267,6 +267,11 @@ std::vector<EventListEntry> SyntheticRecording::events(const std::vector<Span>& 
     std::vector<Found> found;
     const int perTick = slotsPerTick();
     for (const Span& span : clip(spans, from, to)) {
+        // Spans come oldest first: once more than `limit` events were found,
+        // a later span cannot contribute to the earliest `limit`.
+        if (found.size() > limit) {
+            break;
+        }
         for (const EventRule& rule : _description.events) {
             if (!((mask >> rule.channel) & 1u) || !passes(typeFilter, rule.type) ||
                 !passes(subTypeFilter, rule.subType)) {
