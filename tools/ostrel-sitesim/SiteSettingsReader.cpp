@@ -247,7 +247,8 @@ void applyFault(const std::string& text, SiteFaults& faults) {
     } else if (name == "refuse-login") {
         faults.refuseLogin = static_cast<uint8_t>(numberOf(value, "--fault refuse-login=CODE", 0, 5));
     } else if (name == "disconnect-after") {
-        faults.disconnectAfterFrames = static_cast<uint64_t>(numberOf(value, "--fault disconnect-after=N", 0, INT64_MAX));
+        faults.disconnectAfterFrames =
+            static_cast<uint64_t>(numberOf(value, "--fault disconnect-after=N", 0, INT64_MAX));
     } else {
         refuse("unknown fault \"" + text + "\"");
     }

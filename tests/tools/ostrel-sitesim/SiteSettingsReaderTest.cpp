@@ -106,7 +106,10 @@ TEST(SiteSettingsReaderTest, ValidationRefusesRecordingsThatCannotWork) {
         {[](SiteSettings& s) { s.recording.events[0].channel = 4; }, "video channel"},
         {[](SiteSettings& s) { s.recording.events[0].tick = 5; }, "tick"},
         {[](SiteSettings& s) { s.recording.textIns[0].text = std::string(51, 'x'); }, "at most 50"},
-        {[](SiteSettings& s) { s.recording.keyFrameSize = RecordingDescription::MaxFrameData; s.recording.extraSize = 1; },
+        {[](SiteSettings& s) {
+             s.recording.keyFrameSize = RecordingDescription::MaxFrameData;
+             s.recording.extraSize = 1;
+         },
          "keyFrameSize + extraSize"},
         {[](SiteSettings& s) { s.user = std::string(17, 'u'); }, "16 characters"},
         {[](SiteSettings& s) { s.faults.refuseLogin = 1; }, "refuseLogin"},
@@ -144,8 +147,8 @@ TEST(SiteSettingsReaderTest, CommandLine) {
 
     EXPECT_EQ(SiteSettingsReader::applyCommandLine({"--help"}, settings), SiteSettingsReader::Action::Help);
     EXPECT_NE(std::string(SiteSettingsReader::helpText()).find("Stop reasons"), std::string::npos);
-    EXPECT_NE(messageOf([&] { SiteSettingsReader::applyCommandLine({"--frame-rat", "5"}, settings); }).find("--frame-rat"),
-              std::string::npos);
+    const std::string typo = messageOf([&] { SiteSettingsReader::applyCommandLine({"--frame-rat", "5"}, settings); });
+    EXPECT_NE(typo.find("--frame-rat"), std::string::npos);
     EXPECT_NE(messageOf([&] { SiteSettingsReader::applyCommandLine({"--gop"}, settings); }).find("needs a value"),
               std::string::npos);
     EXPECT_NE(messageOf([&] { SiteSettingsReader::applyCommandLine({"--gop", "9x"}, settings); }).find("9x"),
