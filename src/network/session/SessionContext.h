@@ -1,0 +1,44 @@
+#pragma once
+
+#include "network/session/Priority.h"
+#include "network/session/SessionState.h"
+#include "network/socket/SocketAddress.h"
+
+namespace ostrel {
+
+class ByteBuffer;
+
+// One connection slot of a dispatcher, as its session sees it. Every
+// operation may be called from any thread: it only records the request and
+// wakes the worker, which makes the socket calls.
+class SessionContext {
+public:
+    virtual ~SessionContext() = default;
+
+    virtual SessionState state() const = 0;
+    virtual bool isFree() const = 0;
+    // Starts connecting; false when no session is attached.
+    virtual bool connect(const SocketAddress& address) = 0;
+    // Asks for the connection to be closed with the reason; false when no
+    // session is attached (it was already closed).
+    virtual bool close(int reason) = 0;
+    // Queues the buffer's bytes from position to limit as one record of that
+    // priority. False, with nothing queued, when no session is attached, the
+    // queue lacks room for the whole record, or there are no bytes.
+    virtual bool send(const ByteBuffer& packet, Priority priority) = 0;
+    // Fills the buffer's remaining bytes, then delivers readCompleted. A new
+    // request replaces one that has not completed.
+    virtual void read(ByteBuffer& buffer) = 0;
+    // About the Normal-priority queue.
+    virtual bool hasRoom(int length) const = 0;
+    virtual int freeSpace() const = 0;
+    virtual int queuedCount() const = 0;
+    // Copies; unset when unknown.
+    virtual SocketAddress localAddress() const = 0;
+    virtual SocketAddress remoteAddress() const = 0;
+    // Holds back the worker's sending (and other senders) between the two calls.
+    virtual void lockSend() = 0;
+    virtual void unlockSend() = 0;
+};
+
+} // namespace ostrel
