@@ -10,11 +10,12 @@ namespace ostrel {
 // A condition bound to one Mutex. The waiter holds the mutex; waiting releases it
 // completely (all recursion levels) and takes it back before returning.
 //
-// A notify() wakes one waiter and is lost when nobody waits: a later wait()
-// does not see it, so every caller re-tests its own predicate in a loop.
-// Each notify() counts on its own: two notifies with two waiters wake both,
-// they never merge into one wake-up. notifyAll() wakes everyone waiting at the
-// time (used when a state change concerns every waiter, such as closing a queue).
+// A notify() wakes the longest-waiting thread and is lost when nobody waits: a
+// later wait() does not see it, so every caller re-tests its own predicate in a
+// loop. Each notify() is handed to one particular waiter: two notifies with two
+// waiters wake both, and a woken thread that waits again cannot take a wake-up
+// meant for another. notifyAll() wakes everyone waiting at the time (used when a
+// state change concerns every waiter, such as closing a queue).
 class Condition {
 public:
     explicit Condition(Mutex& mutex) : _mutex(mutex) {}
@@ -46,12 +47,22 @@ private:
         int _depth = 0;
     };
 
+    // One waiting thread, on its own stack, linked in arrival order.
+    struct Waiter {
+        Waiter* previous = nullptr;
+        Waiter* next = nullptr;
+        bool signalled = false;
+    };
+
     void checkHeld() const;
+    void append(Waiter& waiter);
+    void remove(Waiter& waiter);
 
     Mutex& _mutex;
     std::condition_variable_any _variable;
-    int _waiters = 0; // guarded by _mutex
-    int _signals = 0; // wake-ups handed out but not yet taken; never more than _waiters
+    // The threads waiting and not yet notified, oldest first; guarded by _mutex.
+    Waiter* _first = nullptr;
+    Waiter* _last = nullptr;
 };
 
 } // namespace ostrel

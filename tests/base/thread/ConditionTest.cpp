@@ -206,3 +206,79 @@ TEST(ConditionTest, NotifyAllWakesEveryWaiter) {
     }
     EXPECT_EQ(woken.load(), 4);
 }
+
+TEST(ConditionTest, AWakeUpCannotBeTakenByAThreadThatWaitsAgain) {
+    // Every waiter, once woken, waits again at once. Each must still get its own
+    // wake-up from the first notifyAll(), not lose it to a quicker neighbour.
+    Mutex mutex;
+    Condition condition(mutex);
+    constexpr int Waiters = 4;
+    std::atomic<int> firstWokenTrue{0};
+    std::atomic<int> firstWaitsDone{0};
+    int waiting = 0;
+    std::vector<std::unique_ptr<FunctionThread>> threads;
+    for (int i = 0; i < Waiters; ++i) {
+        threads.push_back(std::make_unique<FunctionThread>([&] {
+            Mutex::ScopedLock lock(mutex);
+            ++waiting;
+            if (condition.wait(10000)) {
+                ++firstWokenTrue;
+            }
+            ++firstWaitsDone;
+            condition.wait(10000);
+        }));
+        threads.back()->start();
+    }
+    ASSERT_TRUE(eventually([&] {
+        Mutex::ScopedLock lock(mutex);
+        return waiting == Waiters;
+    }));
+    condition.notifyAll();
+    ASSERT_TRUE(eventually([&] { return firstWaitsDone.load() == Waiters; }));
+    EXPECT_EQ(firstWokenTrue.load(), Waiters);
+    // Release the second waits (bounded by their own timeout in any case).
+    ASSERT_TRUE(eventually([&] {
+        condition.notifyAll();
+        Mutex::ScopedLock lock(mutex);
+        return true;
+    }));
+    for (auto& thread : threads) {
+        thread->join();
+    }
+}
+
+TEST(ConditionTest, NotifyWakesTheOldestWaiterOnly) {
+    Mutex mutex;
+    Condition condition(mutex);
+    std::atomic<int> order{0};
+    std::atomic<int> firstResult{-1};
+    std::atomic<int> secondResult{-1};
+    int waiting = 0;
+    FunctionThread first([&] {
+        Mutex::ScopedLock lock(mutex);
+        ++waiting;
+        firstResult = condition.wait(10000) ? ++order : 0;
+    });
+    first.start();
+    ASSERT_TRUE(eventually([&] {
+        Mutex::ScopedLock lock(mutex);
+        return waiting == 1;
+    }));
+    FunctionThread second([&] {
+        Mutex::ScopedLock lock(mutex);
+        ++waiting;
+        secondResult = condition.wait(10000) ? ++order : 0;
+    });
+    second.start();
+    ASSERT_TRUE(eventually([&] {
+        Mutex::ScopedLock lock(mutex);
+        return waiting == 2;
+    }));
+    condition.notify();
+    first.join();
+    EXPECT_EQ(firstResult.load(), 1);
+    EXPECT_EQ(secondResult.load(), -1); // still waiting
+    condition.notify();
+    second.join();
+    EXPECT_EQ(secondResult.load(), 2);
+}
