@@ -1,7 +1,9 @@
 #include "network/protocol/ClientPacketAnalyzer.h"
 
 #include "base/Trace.h"
+#include "network/protocol/CommonFacade.h"
 #include "network/protocol/CommonMessageType.h"
+#include "network/protocol/FinOption.h"
 #include "network/protocol/EncryptionKey.h"
 #include "network/protocol/ISyncOption.h"
 #include "network/protocol/LoginResult.h"
@@ -14,6 +16,17 @@
 #include "network/protocol/RemoteSystemInfo.h"
 
 namespace ostrel {
+
+bool ClientPacketAnalyzer::analyze(int handle, Packet& packet, CommonFacade& facade) {
+    if (packet.type() == COMMON_MESSAGE_FIN) {
+        packet.payload();
+        FinOption option;
+        option.read(packet);
+        facade.finReceived(handle, option);
+        return true;
+    }
+    return PacketAnalyzer::analyze(handle, packet, facade);
+}
 
 void ClientPacketAnalyzer::makeLoginRequest(Packet& packet, std::string_view user, std::string_view password,
                                             const EncryptionKey& key) const {

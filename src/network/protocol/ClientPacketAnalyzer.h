@@ -18,6 +18,9 @@ class ClientPacketAnalyzer : public PacketAnalyzer {
 public:
     static constexpr int DigestLength = 16;
 
+    // COMMON_MESSAGE_FIN goes to the facade's finReceived; the rest to the base.
+    bool analyze(int handle, Packet& packet, CommonFacade& facade) override;
+
     // COMMON_MESSAGE_REQUEST_LOGIN: user name; u8 16; MD5 of the password's
     // characters followed by the 4 key bytes; "md5". The password never travels.
     virtual void makeLoginRequest(Packet& packet, std::string_view user, std::string_view password,

@@ -2,6 +2,7 @@
 
 namespace ostrel {
 
+class CommonFacade;
 class Packet;
 class SyncOptionList;
 
@@ -10,6 +11,10 @@ class SyncOptionList;
 class PacketAnalyzer {
 public:
     virtual ~PacketAnalyzer() = default;
+
+    // Dispatches a received packet of an established session; true when the
+    // session should go on reading. Here: everything is unknown to the facade.
+    virtual bool analyze(int handle, Packet& packet, CommonFacade& facade);
 
     // COMMON_MESSAGE_SYNC: the local Protocol, then the options.
     void makeSync(Packet& packet, const SyncOptionList& options) const;

@@ -87,37 +87,41 @@ bool SelectDispatcher::WorkerThread::deliver(SessionContextImpl& context, Event&
         trace("unknown exception\n");
     }
     trace("Session event failed on the dispatcher thread; closing its connection.\n");
-    if (closing) {
-        context.reset();
-    } else {
+    // A failed closing event needs nothing more: its slot was reset before it
+    // (and may already serve another session).
+    if (!closing) {
         closeFromWorker(context, CloseReason::Requested);
     }
     return false;
 }
 
 void SelectDispatcher::WorkerThread::closeFromWorker(SessionContextImpl& context, int reason) {
+    // The slot is reset before the session hears of the close, so that a
+    // session released in that event finds a free slot when it connects again
+    // at once; the session no longer reaches the old connection either way.
     Session* session = context.session();
     if (session != nullptr) {
-        deliver(context, [&] { session->connectionClosed(reason); }, true);
+        session->attachContext(nullptr);
     }
-    if (!context.isFree()) {
-        context.reset();
+    context.reset();
+    if (session != nullptr) {
+        deliver(context, [&] { session->connectionClosed(reason); }, true);
     }
 }
 
 void SelectDispatcher::WorkerThread::connectFailed(SessionContextImpl& context, int reason) {
     Session* session = context.session();
     if (session != nullptr) {
-        deliver(context, [&] { session->connectFailed(reason); }, true);
+        session->attachContext(nullptr);
     }
-    if (!context.isFree()) {
-        context.reset();
+    context.reset();
+    if (session != nullptr) {
+        deliver(context, [&] { session->connectFailed(reason); }, true);
     }
 }
 
 void SelectDispatcher::WorkerThread::completeConnect(SessionContextImpl& context) {
-    context.setState(SessionState::Connected);
-    context.clearFlags(SessionContextImpl::ConnectRequested | SessionContextImpl::ConnectInProgress);
+    context.markConnected();
     Session* session = context.session();
     deliver(context, [&] { session->connectCompleted(); });
 }
@@ -170,6 +174,8 @@ void SelectDispatcher::WorkerThread::runOnce() {
             events = POLLOUT;
         } else if ((flags & SessionContextImpl::ConnectInProgress) != 0) {
             events = POLLOUT;
+        } else if (!context.isTcpUp()) {
+            continue; // attached, its connect not requested yet
         } else {
             if ((flags & SessionContextImpl::ReadRequested) != 0) {
                 events |= POLLIN;

@@ -57,11 +57,12 @@ private:
         void serveReadable(SessionContextImpl& context);
         void serveWritable(SessionContextImpl& context);
         void completeConnect(SessionContextImpl& context);
-        // Delivers connectionClosed(reason) and resets the slot.
+        // Resets the slot, then delivers connectionClosed(reason).
         void closeFromWorker(SessionContextImpl& context, int reason);
         void connectFailed(SessionContextImpl& context, int reason);
         // Runs one session event; if it throws, traces it and closes the
-        // connection with reason 0 (unless the event was the close itself).
+        // connection with reason 0 (unless the event was a closing one, whose
+        // slot is already reset).
         // False when the slot was reset because of that.
         template <typename Event>
         bool deliver(SessionContextImpl& context, Event&& event, bool closing = false);

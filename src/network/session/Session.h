@@ -12,13 +12,16 @@ class Session {
 public:
     virtual ~Session() = default;
 
-    // The context this session now runs on (nullptr when it is let go).
+    // The context this session now runs on; nullptr when the dispatcher lets
+    // it go, just before the slot is reset (after this returns the session
+    // must not reach the old context any more).
     virtual void attachContext(SessionContext* context) = 0;
     // The TCP connection is up.
     virtual void connectCompleted() = 0;
-    // The connection could not be made; the context has been reset.
+    // The connection could not be made; the context has already been reset
+    // (free for the next attach).
     virtual void connectFailed(int reason) = 0;
-    // The connection is gone; the context is reset right after.
+    // The connection is gone; the context has already been reset.
     virtual void connectionClosed(int reason) = 0;
     // One queued packet of that priority went out completely.
     virtual void sendCompleted(Priority priority) = 0;

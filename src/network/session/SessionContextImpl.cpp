@@ -133,6 +133,7 @@ bool SessionContextImpl::bind(Session& session) {
     _readTarget = nullptr;
     _readDone = true;
     _outstandingReads = 0;
+    _tcpUp = false;
     _state = SessionState::Disconnected;
     _generation.fetch_add(1, std::memory_order_acq_rel);
     _free.store(false, std::memory_order_release);
@@ -159,6 +160,7 @@ void SessionContextImpl::reset() {
     }
     _flags = 0;
     _closeReason = 0;
+    _tcpUp = false;
     _session = nullptr;
     _address = SocketAddress();
     _free.store(true, std::memory_order_release);
@@ -187,6 +189,19 @@ void SessionContextImpl::clearFlags(int flags) {
 void SessionContextImpl::setState(SessionState state) {
     Mutex::ScopedLock lock(_stateMutex);
     _state = state;
+}
+
+void SessionContextImpl::markConnected() {
+    Mutex::ScopedLock lock(_stateMutex);
+    _state = SessionState::Connected;
+    _flags &= ~(ConnectRequested | ConnectInProgress);
+    _tcpUp = true;
+    _channel.setConnected(true);
+}
+
+bool SessionContextImpl::isTcpUp() const {
+    Mutex::ScopedLock lock(_stateMutex);
+    return _tcpUp;
 }
 
 bool SessionContextImpl::startConnect() {

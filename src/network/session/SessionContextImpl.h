@@ -68,6 +68,11 @@ public:
     void setFlags(int flags);
     void clearFlags(int flags);
     void setState(SessionState state);
+    // The connect completed: state Connected, connect flags cleared.
+    void markConnected();
+    // Whether the TCP connection has been made (a socket that never
+    // connected has nothing to wait for: poll reports it hung up).
+    bool isTcpUp() const;
     // Starts the connect (under the state mutex): true when it completed at
     // once. SocketException when the platform refused it outright.
     bool startConnect();
@@ -96,6 +101,7 @@ private:
     ByteBuffer* _readTarget = nullptr;
     bool _readDone = true;
     int _outstandingReads = 0;
+    bool _tcpUp = false;
     std::atomic<bool> _free{true};
     std::atomic<uint32_t> _generation{0};
 

@@ -1,0 +1,232 @@
+#include "network/session/CommonSession.h"
+
+#include "base/Exception.h"
+#include "base/Trace.h"
+#include "network/protocol/CommonFacade.h"
+#include "network/protocol/CommonMessageType.h"
+#include "network/protocol/PacketAnalyzer.h"
+#include "network/session/CloseReason.h"
+#include "network/session/SendQueueOverflowException.h"
+#include "network/session/SessionAliveChecker.h"
+#include "network/session/SessionContext.h"
+#include "network/session/TickClock.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+namespace ostrel {
+namespace {
+
+void copyLoginText(char* field, std::string_view text) {
+    const size_t kept = std::min(text.size(), static_cast<size_t>(CommonSession::MaxLoginTextLength));
+    std::memcpy(field, text.data(), kept);
+    field[kept] = '\0';
+}
+
+} // namespace
+
+CommonSession::CommonSession(CommonFacade& facade, int maxPayloadSize) : _facade(facade), _reader(maxPayloadSize) {
+    SessionAliveChecker::acquire();
+}
+
+CommonSession::~CommonSession() {
+    if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
+        checker->unregisterSession(*this);
+    }
+    SessionAliveChecker::release();
+}
+
+uint32_t CommonSession::now() const { return _facade.clock().ticks(); }
+
+void CommonSession::attachContext(SessionContext* context) {
+    Mutex::ScopedLock lock(_contextMutex);
+    _context = context;
+}
+
+SessionContext* CommonSession::context() const {
+    Mutex::ScopedLock lock(_contextMutex);
+    return _context;
+}
+
+void CommonSession::connectFailed(int reason) { disconnected(reason); }
+
+void CommonSession::connectionClosed(int reason) { disconnected(reason); }
+
+void CommonSession::disconnected(int reason) { _facade.sessionDisconnected(*this, reason); }
+
+int CommonSession::failureReason() const { return CloseReason::Requested; }
+
+SessionState CommonSession::state() const {
+    Mutex::ScopedLock lock(_mutex);
+    return _state;
+}
+
+bool CommonSession::isAliveCheckPending() const {
+    Mutex::ScopedLock lock(_mutex);
+    return _aliveCheckPending;
+}
+
+void CommonSession::setState(SessionState state) {
+    SessionState previous;
+    {
+        Mutex::ScopedLock lock(_mutex);
+        previous = _state;
+        _state = state;
+        if (state == SessionState::Connected) {
+            _aliveCheckPending = false;
+        }
+    }
+    if (state == SessionState::Connected) {
+        {
+            Mutex::ScopedLock ticks(_tickMutex);
+            _lastReceiveTick = _lastSendTick = now();
+        }
+        if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
+            checker->registerSession(*this);
+        }
+    } else if (state == SessionState::Disconnected && previous != SessionState::Disconnected) {
+        // Outside the session's own mutex: a pass holds the checker's mutex and takes ours.
+        if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
+            checker->unregisterSession(*this);
+        }
+    }
+}
+
+void CommonSession::assign(int channelIndex, void* userData, std::string_view user, std::string_view password) {
+    _channelIndex = channelIndex;
+    _reader.setPhase(PacketReader::Phase::Assigned);
+    _userData = userData;
+    copyLoginText(_user, user);
+    copyLoginText(_password, password);
+    onAssigned();
+}
+
+void CommonSession::release() {
+    _channelIndex = -1;
+    _reader.reset();
+    _userData = nullptr;
+    attachContext(nullptr);
+    onReleased();
+}
+
+void CommonSession::sendPacket(const Packet& packet, Priority priority) {
+    {
+        Mutex::ScopedLock lock(_contextMutex);
+        if (_context == nullptr || !_context->send(packet, priority)) {
+            throw SendQueueOverflowException();
+        }
+    }
+    Mutex::ScopedLock ticks(_tickMutex);
+    _lastSendTick = now();
+}
+
+void CommonSession::close(int reason) {
+    {
+        Mutex::ScopedLock lock(_mutex);
+        if (_state == SessionState::Disconnected) {
+            return;
+        }
+        _state = SessionState::Closing;
+    }
+    bool closing;
+    {
+        Mutex::ScopedLock lock(_contextMutex);
+        closing = _context != nullptr && _context->close(reason);
+    }
+    if (!closing) {
+        setState(SessionState::Disconnected);
+    }
+}
+
+void CommonSession::startReading() {
+    Packet& packet = _reader.startHeader();
+    Mutex::ScopedLock lock(_contextMutex);
+    if (_context != nullptr) {
+        _context->read(packet);
+    }
+}
+
+void CommonSession::sendAliveCheck(bool isReply) {
+    sendBuilt(Priority::High, [&](Packet& packet) { packetAnalyzer().makeAliveCheck(packet, isReply); });
+    Mutex::ScopedLock lock(_mutex);
+    _aliveCheckPending = true;
+}
+
+void CommonSession::readCompleted() {
+    switch (_reader.filled()) {
+    case PacketReader::Result::NeedMore: {
+        Mutex::ScopedLock lock(_contextMutex);
+        if (_context != nullptr) {
+            _context->read(_reader.packet());
+        }
+        return;
+    }
+    case PacketReader::Result::InvalidPayloadSize:
+        close(CloseReason::InvalidPayloadSize);
+        return;
+    case PacketReader::Result::Complete:
+        break;
+    }
+    try {
+        packetComplete(_reader.packet());
+    } catch (const Exception& e) {
+        traceException(e);
+        trace("Malformed packet or failed handler; closing the session.\n");
+        close(failureReason());
+    } catch (const std::exception& e) {
+        trace("%s\nMalformed packet or failed handler; closing the session.\n", e.what());
+        close(failureReason());
+    }
+}
+
+void CommonSession::packetComplete(Packet& packet) {
+    {
+        Mutex::ScopedLock ticks(_tickMutex);
+        _lastReceiveTick = now();
+    }
+    if (packet.type() != COMMON_MESSAGE_ALIVE_CHECK) {
+        packetReceived(packet);
+        return;
+    }
+    packet.payload();
+    const bool isReply = packet.remaining() == 0 || packet.getBool();
+    if (isReply) {
+        Mutex::ScopedLock lock(_mutex);
+        _aliveCheckPending = false;
+    } else {
+        sendAliveCheck(true);
+    }
+    startReading();
+}
+
+void CommonSession::checkAlive() {
+    uint32_t silence;
+    uint32_t idle;
+    {
+        Mutex::ScopedLock ticks(_tickMutex);
+        const uint32_t current = now();
+        silence = current - _lastReceiveTick;
+        idle = current - _lastSendTick;
+    }
+    const SessionState current = state();
+    try {
+        if (silence > SilenceBeforeRequest) {
+            if (!isAliveCheckPending()) {
+                sendAliveCheck(false);
+            } else if (silence > SilenceBeforeDrop &&
+                       (current == SessionState::Connecting || current == SessionState::Connected)) {
+                close(CloseReason::NoResponse);
+                trace("REMOTE : SESSION NO RESPONSE, DISCONNECT BY FORCE\n");
+                return;
+            }
+        }
+        if (!_peerNewAliveCheck && idle > IdleBeforeRequest && current == SessionState::Connected) {
+            sendAliveCheck(false);
+        }
+    } catch (const SendQueueOverflowException&) {
+        // The queue is full or the connection just went; the next pass tries again.
+    }
+}
+
+} // namespace ostrel
