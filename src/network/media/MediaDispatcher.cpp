@@ -1,0 +1,200 @@
+#include "network/media/MediaDispatcher.h"
+
+#include "base/ByteBuffer.h"
+#include "base/Exception.h"
+#include "base/Trace.h"
+#include "network/BlockingRecordQueue.h"
+#include "network/RecordSizeException.h"
+#include "network/media/MediaDispatcherClient.h"
+
+#include <exception>
+
+namespace ostrel {
+
+MediaDispatcher::MediaDispatcher() : LoopingThread("MediaDispatcher"), _buffer(DeliveryBufferSize) {}
+
+MediaDispatcher::~MediaDispatcher() {
+    // step() uses this class's members: stop and join before they go.
+    MediaDispatcher::stop();
+    join();
+}
+
+void MediaDispatcher::start() {
+    {
+        Mutex::ScopedLock lock(_registryMutex);
+        if (_stopped) {
+            throw Exception("MediaDispatcher", 1, std::string("The media dispatcher has been stopped."));
+        }
+    }
+    if (isRunning()) {
+        return;
+    }
+    LoopingThread::start();
+}
+
+void MediaDispatcher::stop() {
+    LoopingThread::stop();
+    std::vector<std::shared_ptr<BlockingRecordQueue>> queues;
+    {
+        Mutex::ScopedLock lock(_registryMutex);
+        _stopped = true;
+        for (const auto& entry : _registrations) {
+            queues.push_back(entry.second.queue);
+        }
+    }
+    _ready.close();
+    for (const auto& queue : queues) {
+        queue->close();
+    }
+}
+
+void MediaDispatcher::registerClient(MediaDispatcherClient& client, std::shared_ptr<BlockingRecordQueue> queue) {
+    Mutex::ScopedLock delivery(_mutex);
+    Mutex::ScopedLock lock(_registryMutex);
+    if (_stopped) {
+        queue->close();
+    }
+    if (_identifiers.count(&client) > 0) {
+        return;
+    }
+    // Identifiers are not reused while registered, so a stale ready entry of a
+    // client that has gone can never deliver to another one.
+    while (_nextIdentifier == 0 || _registrations.count(_nextIdentifier) > 0) {
+        ++_nextIdentifier;
+    }
+    const std::uint32_t identifier = _nextIdentifier++;
+    _registrations.emplace(identifier, Registration{&client, std::move(queue)});
+    _identifiers.emplace(&client, identifier);
+}
+
+void MediaDispatcher::unregisterClient(MediaDispatcherClient& client) {
+    std::shared_ptr<BlockingRecordQueue> queue;
+    {
+        Mutex::ScopedLock delivery(_mutex);
+        Mutex::ScopedLock lock(_registryMutex);
+        const auto found = _identifiers.find(&client);
+        if (found == _identifiers.end()) {
+            return;
+        }
+        const auto registration = _registrations.find(found->second);
+        queue = std::move(registration->second.queue);
+        _registrations.erase(registration);
+        _identifiers.erase(found);
+    }
+    queue->close();
+}
+
+bool MediaDispatcher::isRegistered(const MediaDispatcherClient& client) const {
+    Mutex::ScopedLock lock(_registryMutex);
+    return _identifiers.count(&client) > 0;
+}
+
+bool MediaDispatcher::onOwnThread() const { return isRunning() && id() == Thread::currentThreadId(); }
+
+bool MediaDispatcher::post(MediaDispatcherClient& client, std::span<const RecordRing::Part> parts) {
+    std::uint32_t identifier = 0;
+    std::shared_ptr<BlockingRecordQueue> queue;
+    {
+        Mutex::ScopedLock lock(_registryMutex);
+        const auto found = _identifiers.find(&client);
+        if (found == _identifiers.end()) {
+            return false;
+        }
+        identifier = found->second;
+        queue = _registrations.at(identifier).queue;
+    }
+    // The shared queue stays alive while this producer waits in it, even when the
+    // client unregisters meanwhile (which closes it and so releases the wait).
+    if (!onOwnThread()) {
+        if (!queue->put(parts)) {
+            return false;
+        }
+        return _ready.push(identifier);
+    }
+    if (!queue->put(parts, 0)) {
+        if (!queue->isClosed()) {
+            trace("MediaDispatcher::post : record of %zu bytes refused, the client queue is full and only this "
+                  "thread could empty it\n",
+                  RecordRing::totalLength(parts));
+        }
+        return false;
+    }
+    if (!_ready.push(identifier, 0)) {
+        if (_ready.isClosed()) {
+            return false;
+        }
+        _owed.push_back(identifier);
+    }
+    return true;
+}
+
+std::uint64_t MediaDispatcher::deliveredCount() const { return _delivered.load(std::memory_order_acquire); }
+
+std::size_t MediaDispatcher::takeRecord(BlockingRecordQueue& queue) {
+    while (true) {
+        try {
+            return queue.take(std::span<std::uint8_t>(_buffer.data(), _buffer.size()), 0);
+        } catch (const RecordSizeException& e) {
+            if (e.code() != RecordSizeException::BufferTooSmall) {
+                throw;
+            }
+            // Only a queue built for records larger than any session produces gets
+            // here; the record was accepted, so it is delivered, not dropped.
+            trace("MediaDispatcher: delivery buffer grown to %zu bytes\n", e.recordSize());
+            _buffer.resize(e.recordSize());
+        }
+    }
+}
+
+void MediaDispatcher::deliverOne(std::uint32_t identifier) {
+    Mutex::ScopedLock delivery(_mutex);
+    Registration registration{nullptr, nullptr};
+    {
+        Mutex::ScopedLock lock(_registryMutex);
+        const auto found = _registrations.find(identifier);
+        if (found == _registrations.end()) {
+            return;
+        }
+        registration = found->second;
+    }
+    const std::size_t length = takeRecord(*registration.queue);
+    if (length == 0) {
+        return; // the client cleared its queue after posting
+    }
+    ByteBuffer record(_buffer.data(), static_cast<int>(length));
+    _delivered.fetch_add(1, std::memory_order_acq_rel);
+    // A failing client must not end the delivery to every other client.
+    try {
+        registration.client->deliver(record);
+    } catch (const Exception& e) {
+        traceException(e);
+    } catch (const std::exception& e) {
+        trace("MediaDispatcher: delivery failed: %s\n", e.what());
+    } catch (...) {
+        trace("MediaDispatcher: delivery failed with an unknown exception\n");
+    }
+}
+
+void MediaDispatcher::step() {
+    std::uint32_t identifier = 0;
+    if (!_owed.empty()) {
+        identifier = _owed.front();
+        _owed.pop_front();
+    } else {
+        const auto popped = _ready.pop();
+        if (!popped) {
+            return; // closed: stop() has been requested
+        }
+        identifier = *popped;
+    }
+    try {
+        deliverOne(identifier);
+    } catch (const Exception& e) {
+        traceException(e);
+    } catch (const std::exception& e) {
+        trace("MediaDispatcher: %s\n", e.what());
+    }
+    Thread::yield();
+}
+
+} // namespace ostrel
