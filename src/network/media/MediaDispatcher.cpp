@@ -23,7 +23,7 @@ void MediaDispatcher::start() {
     {
         Mutex::ScopedLock lock(_registryMutex);
         if (_stopped) {
-            throw Exception("MediaDispatcher", 1, std::string("The media dispatcher has been stopped."));
+            throw Exception("Exception", 0, std::string("The media dispatcher has been stopped."));
         }
     }
     if (isRunning()) {
@@ -91,27 +91,29 @@ bool MediaDispatcher::isRegistered(const MediaDispatcherClient& client) const {
 
 bool MediaDispatcher::onOwnThread() const { return isRunning() && id() == Thread::currentThreadId(); }
 
+bool MediaDispatcher::lookUp(const MediaDispatcherClient& client, std::uint32_t& identifier,
+                             std::shared_ptr<BlockingRecordQueue>& queue) const {
+    Mutex::ScopedLock lock(_registryMutex);
+    const auto found = _identifiers.find(&client);
+    if (found == _identifiers.end()) {
+        return false;
+    }
+    identifier = found->second;
+    queue = _registrations.at(identifier).queue;
+    return true;
+}
+
 bool MediaDispatcher::post(MediaDispatcherClient& client, std::span<const RecordRing::Part> parts) {
     std::uint32_t identifier = 0;
     std::shared_ptr<BlockingRecordQueue> queue;
-    {
-        Mutex::ScopedLock lock(_registryMutex);
-        const auto found = _identifiers.find(&client);
-        if (found == _identifiers.end()) {
-            return false;
-        }
-        identifier = found->second;
-        queue = _registrations.at(identifier).queue;
+    if (!lookUp(client, identifier, queue)) {
+        return false;
     }
-    // The shared queue stays alive while this producer waits in it, even when the
-    // client unregisters meanwhile (which closes it and so releases the wait).
-    if (!onOwnThread()) {
-        if (!queue->put(parts)) {
-            return false;
+    if (onOwnThread()) {
+        // Only this thread could make room: waiting here would wait forever.
+        if (tryPost(identifier, *queue, parts)) {
+            return true;
         }
-        return _ready.push(identifier);
-    }
-    if (!queue->put(parts, 0)) {
         if (!queue->isClosed()) {
             trace("MediaDispatcher::post : record of %zu bytes refused, the client queue is full and only this "
                   "thread could empty it\n",
@@ -119,10 +121,30 @@ bool MediaDispatcher::post(MediaDispatcherClient& client, std::span<const Record
         }
         return false;
     }
+    // The shared queue stays alive while this producer waits in it, even when the
+    // client unregisters meanwhile (which closes it and so releases the wait).
+    if (!queue->put(parts)) {
+        return false;
+    }
+    return _ready.push(identifier);
+}
+
+bool MediaDispatcher::tryPost(MediaDispatcherClient& client, std::span<const RecordRing::Part> parts) {
+    std::uint32_t identifier = 0;
+    std::shared_ptr<BlockingRecordQueue> queue;
+    return lookUp(client, identifier, queue) && tryPost(identifier, *queue, parts);
+}
+
+bool MediaDispatcher::tryPost(std::uint32_t identifier, BlockingRecordQueue& queue,
+                              std::span<const RecordRing::Part> parts) {
+    if (!queue.put(parts, 0)) {
+        return false;
+    }
     if (!_ready.push(identifier, 0)) {
         if (_ready.isClosed()) {
             return false;
         }
+        Mutex::ScopedLock lock(_registryMutex);
         _owed.push_back(identifier);
     }
     return true;
@@ -175,20 +197,28 @@ void MediaDispatcher::deliverOne(std::uint32_t identifier) {
     }
 }
 
-void MediaDispatcher::step() {
-    std::uint32_t identifier = 0;
-    if (!_owed.empty()) {
-        identifier = _owed.front();
-        _owed.pop_front();
-    } else {
-        const auto popped = _ready.pop();
-        if (!popped) {
-            return; // closed: stop() has been requested
+std::optional<std::uint32_t> MediaDispatcher::nextIdentifier() {
+    {
+        Mutex::ScopedLock lock(_registryMutex);
+        if (!_owed.empty()) {
+            const std::uint32_t identifier = _owed.front();
+            _owed.pop_front();
+            return identifier;
         }
-        identifier = *popped;
+    }
+    // Owed identifiers arise while the ready queue is full, so they are normally
+    // served long before it runs empty; the bounded wait covers the rare case of
+    // one added just as the queue emptied.
+    return _ready.pop(OwedCheckMilliseconds);
+}
+
+void MediaDispatcher::step() {
+    const auto identifier = nextIdentifier();
+    if (!identifier) {
+        return; // nothing yet, or closed because stop() has been requested
     }
     try {
-        deliverOne(identifier);
+        deliverOne(*identifier);
     } catch (const Exception& e) {
         traceException(e);
     } catch (const std::exception& e) {

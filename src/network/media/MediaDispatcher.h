@@ -12,6 +12,7 @@
 #include <deque>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -86,6 +87,14 @@ public:
     bool post(MediaDispatcherClient& client, std::initializer_list<RecordRing::Part> parts) {
         return post(client, std::span<const RecordRing::Part>(parts.begin(), parts.size()));
     }
+    // As post(), but never waits, from any thread: false when the record does not
+    // fit the client's queue now (or the client is not registered, or the queue is
+    // closed). A record it accepts is always delivered, even when the ready queue
+    // is full. For producers that hold locks the delivering thread may need.
+    bool tryPost(MediaDispatcherClient& client, std::span<const RecordRing::Part> parts);
+    bool tryPost(MediaDispatcherClient& client, std::initializer_list<RecordRing::Part> parts) {
+        return tryPost(client, std::span<const RecordRing::Part>(parts.begin(), parts.size()));
+    }
 
     // Records delivered so far (a client callback that threw counts as delivered).
     std::uint64_t deliveredCount() const;
@@ -101,6 +110,15 @@ private:
     };
 
     bool onOwnThread() const;
+    // Finds the client's identifier and queue; false when it is not registered.
+    bool lookUp(const MediaDispatcherClient& client, std::uint32_t& identifier,
+                std::shared_ptr<BlockingRecordQueue>& queue) const;
+    bool tryPost(std::uint32_t identifier, BlockingRecordQueue& queue, std::span<const RecordRing::Part> parts);
+    // The next identifier to serve: an owed one first, else one from the ready
+    // queue (waiting a while when it is empty); nothing when none came.
+    std::optional<std::uint32_t> nextIdentifier();
+
+    static constexpr std::uint32_t OwedCheckMilliseconds = 100;
     // Takes the head record of the queue into the delivery buffer (growing it for
     // a record larger than any session produces); 0 when there is none.
     std::size_t takeRecord(BlockingRecordQueue& queue);
@@ -117,8 +135,8 @@ private:
     std::uint32_t _nextIdentifier = 1;
     bool _stopped = false; // guarded by _registryMutex
     BlockingQueue _ready{ReadyQueueCapacity};
-    // Identifiers pushed by the dispatcher's own thread while the ready queue was
-    // full; only that thread touches it.
+    // Identifiers of records accepted without waiting while the ready queue was
+    // full; served before the ready queue. Guarded by _registryMutex.
     std::deque<std::uint32_t> _owed;
     std::atomic<std::uint64_t> _delivered{0};
 };

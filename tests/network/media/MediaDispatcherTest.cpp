@@ -366,6 +366,31 @@ TEST_F(MediaDispatcherTest, PostFromTheDispatcherThreadWithAFullReadyQueueIsStil
     EXPECT_NE(std::find(delivered.begin(), delivered.end(), "a:from-inside"), delivered.end());
 }
 
+TEST_F(MediaDispatcherTest, TryPostRefusesWhenFullWithoutWaitingAndDeliversWhatItTook) {
+    TextClient& a = makeClient("a");
+    std::atomic<bool> release{false};
+    std::atomic<bool> holding{false};
+    a.onDeliver = [&](const std::string& text) {
+        if (text == "hold") {
+            holding = true;
+            while (!release) {
+                Thread::sleep(1);
+            }
+        }
+    };
+    registerWithQueue(a, 64);
+    ASSERT_TRUE(postText(dispatcher, a, "hold"));
+    ASSERT_TRUE(eventually([&] { return holding.load(); }));
+    const std::string first = numbered(1);
+    const std::string second = numbered(2);
+    const std::string third = numbered(3);
+    EXPECT_TRUE(dispatcher.tryPost(a, {{first.data(), first.size()}}));
+    EXPECT_TRUE(dispatcher.tryPost(a, {{second.data(), second.size()}}));
+    EXPECT_FALSE(dispatcher.tryPost(a, {{third.data(), third.size()}})); // full: refused at once
+    release = true;
+    EXPECT_EQ(waitForLog(3), (std::vector<std::string>{"a:hold", "a:" + first, "a:" + second}));
+}
+
 TEST_F(MediaDispatcherTest, UnregisteredClientAndStoppedDispatcherRefusePosts) {
     TextClient& a = makeClient("a");
     EXPECT_FALSE(postText(dispatcher, a, "x"));

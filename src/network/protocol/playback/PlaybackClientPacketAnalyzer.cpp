@@ -7,6 +7,7 @@
 #include "network/protocol/playback/MediaFrame.h"
 #include "network/protocol/playback/MediaPosition.h"
 #include "network/protocol/playback/PlayRequest.h"
+#include "network/protocol/playback/PlaybackClientFacade.h"
 #include "network/protocol/playback/PlaybackMessageType.h"
 #include "network/protocol/playback/RecordingTimeTableEntry.h"
 #include "network/protocol/playback/StorageListEntry.h"
@@ -22,6 +23,93 @@ namespace {
 constexpr int DateSize = 4;
 
 } // namespace
+
+bool PlaybackClientPacketAnalyzer::analyze(int handle, Packet& packet, CommonFacade& facade) {
+    auto* playback = dynamic_cast<PlaybackClientFacade*>(&facade);
+    if (playback == nullptr) {
+        return ClientPacketAnalyzer::analyze(handle, packet, facade);
+    }
+    switch (packet.type()) {
+    case PLAYBACK_MESSAGE_RECORDING_CALENDAR: {
+        std::vector<Date> dates;
+        parseRecordingCalendar(packet, dates);
+        playback->recordingCalendarReceived(handle, dates);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_RECORDING_TIME_TABLE: {
+        std::vector<RecordingTimeTableEntry> entries;
+        parseRecordingTimeTable(packet, entries);
+        playback->recordingTimeTableReceived(handle, entries);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_EVENT_LIST: {
+        bool first = false;
+        bool second = false;
+        std::vector<EventListEntry> entries;
+        parseEventList(packet, first, second, entries);
+        playback->eventListReceived(handle, entries);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_SECTION_LIST: {
+        BitMask32 channels;
+        Interval range;
+        std::vector<uint32_t> sectionIDs;
+        parseSectionList(packet, channels, range, sectionIDs);
+        playback->sectionListReceived(handle, channels, range, sectionIDs);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_MEDIA_FRAME: {
+        bool flag = false;
+        MediaPosition position;
+        MediaFrame frame;
+        parseMediaFrame(packet, flag, position, frame);
+        playback->mediaFrameReceived(handle, frame, flag, position);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_PLAYBACK_STOPPED: {
+        uint32_t reason = 0;
+        parsePlaybackStopped(packet, reason);
+        playback->playbackStoppedReceived(handle, reason);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_EVENT_CALENDAR: {
+        std::vector<Date> dates;
+        parseEventCalendar(packet, dates);
+        playback->eventCalendarReceived(handle, dates);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_TEXT_IN_FRAME: {
+        MediaPosition position;
+        TextInFrame frame;
+        parseTextInFrame(packet, position, frame);
+        playback->textInFrameReceived(handle, frame, true, position);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_TEXT_IN_EVENT_LIST: {
+        bool first = false;
+        bool second = false;
+        uint32_t value = 0;
+        std::vector<TextInEventListEntry> entries;
+        parseTextInEventList(packet, first, second, value, entries);
+        playback->textInEventListReceived(handle, entries);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_STORAGE_LIST: {
+        bool flag = false;
+        std::vector<StorageListEntry> entries;
+        parseStorageList(packet, flag, entries);
+        playback->storageListReceived(handle, flag, entries);
+        return true;
+    }
+    case PLAYBACK_MESSAGE_STORAGE_CHANGE:
+        parseStorageChanged(packet);
+        playback->storageChanged(handle);
+        return true;
+    default:
+        // FIN and everything this protocol does not know.
+        return ClientPacketAnalyzer::analyze(handle, packet, facade);
+    }
+}
 
 void PlaybackClientPacketAnalyzer::makeRecordingCalendarRequest(Packet& packet, const Date& from,
                                                                 const Date& to) const {

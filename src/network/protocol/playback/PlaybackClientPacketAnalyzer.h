@@ -35,6 +35,13 @@ class TextInFrame;
 // parser that fails leaves its out-parameters unchanged.
 class PlaybackClientPacketAnalyzer : public ClientPacketAnalyzer {
 public:
+    // Parses a reply of an established session and hands it to the matching
+    // reply operation of the playback facade; FIN goes to finReceived and any
+    // other type to unknownPacketReceived. Always true: the session goes on
+    // reading. A facade that is not a playback facade hears of FIN and unknown
+    // packets only. A malformed reply raises ByteBufferException.
+    bool analyze(int handle, Packet& packet, CommonFacade& facade) override;
+
     // 513: Date from; Date to.
     void makeRecordingCalendarRequest(Packet& packet, const Date& from, const Date& to) const;
     // 514: DateTime from; DateTime to; u32 channels (the channels after the range).
