@@ -1,0 +1,17 @@
+#include "network/client/PlaybackState.h"
+
+#include "network/client/IPlaybackStateMachineContext.h"
+#include "network/client/PlaybackStateMachine.h"
+
+namespace ostrel {
+
+void PlaybackState::connected() { _machine.transit(_machine.stoppedState()); }
+
+void PlaybackState::disconnected() { _machine.transit(_machine.disconnectedState()); }
+
+void PlaybackState::storageChange() {
+    _machine.context().sendStop();
+    _machine.transit(_machine.storageUnknownState());
+}
+
+} // namespace ostrel

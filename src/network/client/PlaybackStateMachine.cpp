@@ -1,0 +1,77 @@
+#include "network/client/PlaybackStateMachine.h"
+
+#include "base/Trace.h"
+#include "network/client/IPlaybackStateMachineContext.h"
+
+namespace ostrel {
+
+PlaybackStateMachine::PlaybackStateMachine(IPlaybackStateMachineContext& context) : _context(context) {}
+
+void PlaybackStateMachine::play(const PlaybackRequestRecord& request) {
+    Mutex::ScopedLock lock(_mutex);
+    _current->play(request);
+}
+
+void PlaybackStateMachine::stop() {
+    Mutex::ScopedLock lock(_mutex);
+    _current->stop();
+}
+
+void PlaybackStateMachine::stopped(uint32_t reason) {
+    Mutex::ScopedLock lock(_mutex);
+    _current->stopped(reason);
+}
+
+void PlaybackStateMachine::frame(const MediaFrame& frame, bool flag, const MediaPosition& position) {
+    PlaybackState::FrameAction action;
+    PlaybackRequestRecord request;
+    {
+        Mutex::ScopedLock lock(_mutex);
+        action = _current->frame();
+        if (action == PlaybackState::FrameAction::Drop) {
+            return;
+        }
+        request = _playing.request();
+    }
+    if (action == PlaybackState::FrameAction::StartAndDeliver) {
+        _context.notifyStarted(request);
+    }
+    _context.deliverFrame(frame, flag, position, request);
+}
+
+void PlaybackStateMachine::connected() {
+    Mutex::ScopedLock lock(_mutex);
+    _current->connected();
+}
+
+void PlaybackStateMachine::disconnected() {
+    Mutex::ScopedLock lock(_mutex);
+    _current->disconnected();
+}
+
+void PlaybackStateMachine::storageChange() {
+    Mutex::ScopedLock lock(_mutex);
+    _current->storageChange();
+}
+
+void PlaybackStateMachine::storageChanged() {
+    Mutex::ScopedLock lock(_mutex);
+    _current->storageChanged();
+}
+
+const char* PlaybackStateMachine::stateName() const {
+    Mutex::ScopedLock lock(_mutex);
+    return _current->name();
+}
+
+bool PlaybackStateMachine::isIn(const PlaybackState& state) const {
+    Mutex::ScopedLock lock(_mutex);
+    return _current == &state;
+}
+
+void PlaybackStateMachine::transit(PlaybackState& state) {
+    _current = &state;
+    trace("TRANSIT TO: %s\n", state.name());
+}
+
+} // namespace ostrel
