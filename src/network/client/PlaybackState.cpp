@@ -10,7 +10,7 @@ void PlaybackState::connected() { _machine.transit(_machine.stoppedState()); }
 void PlaybackState::disconnected() { _machine.transit(_machine.disconnectedState()); }
 
 void PlaybackState::storageChange() {
-    _machine.context().sendStop();
+    _machine.sendStop();
     _machine.transit(_machine.storageUnknownState());
 }
 

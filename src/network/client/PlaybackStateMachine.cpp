@@ -4,6 +4,12 @@
 #include "network/client/IPlaybackStateMachineContext.h"
 
 namespace ostrel {
+namespace {
+
+// The reason with which a site answers a pause request.
+constexpr uint32_t PauseAnswerReason = 1;
+
+} // namespace
 
 PlaybackStateMachine::PlaybackStateMachine(IPlaybackStateMachineContext& context) : _context(context) {}
 
@@ -19,6 +25,13 @@ void PlaybackStateMachine::stop() {
 
 void PlaybackStateMachine::stopped(uint32_t reason) {
     Mutex::ScopedLock lock(_mutex);
+    if (reason == PauseAnswerReason && _unansweredPauses > 0) {
+        --_unansweredPauses;
+        if (_current == &_waitingForReply) {
+            trace("PlaybackStateMachine: stop notice answering an earlier pause ignored\n");
+            return;
+        }
+    }
     _current->stopped(reason);
 }
 
@@ -31,6 +44,7 @@ void PlaybackStateMachine::frame(const MediaFrame& frame, bool flag, const Media
         if (action == PlaybackState::FrameAction::Drop) {
             return;
         }
+        _unansweredPauses = 0;
         request = _playing.request();
     }
     if (action == PlaybackState::FrameAction::StartAndDeliver) {
@@ -41,11 +55,13 @@ void PlaybackStateMachine::frame(const MediaFrame& frame, bool flag, const Media
 
 void PlaybackStateMachine::connected() {
     Mutex::ScopedLock lock(_mutex);
+    _unansweredPauses = 0;
     _current->connected();
 }
 
 void PlaybackStateMachine::disconnected() {
     Mutex::ScopedLock lock(_mutex);
+    _unansweredPauses = 0;
     _current->disconnected();
 }
 
@@ -67,6 +83,11 @@ const char* PlaybackStateMachine::stateName() const {
 bool PlaybackStateMachine::isIn(const PlaybackState& state) const {
     Mutex::ScopedLock lock(_mutex);
     return _current == &state;
+}
+
+void PlaybackStateMachine::sendStop() {
+    ++_unansweredPauses;
+    _context.sendStop();
 }
 
 void PlaybackStateMachine::transit(PlaybackState& state) {

@@ -22,6 +22,10 @@ class MediaPosition;
 // the site has confirmed the stop, so frames and stop notices of different
 // requests never mix.
 //
+// A stop notice with reason 1 (paused by the client) that arrives while a play
+// waits for its first frame, and answers a pause sent before that play, is
+// taken for what it is and not reported as the end of the play.
+//
 // Every event runs under the machine's mutex in the current state, except
 // that a frame is queued for the listener after the mutex is released (the
 // queue may make the network thread wait, and requests of other threads must
@@ -49,6 +53,8 @@ public:
     // ---- for the states, under the mutex --------------------------------------------
     // Makes the state current and traces "TRANSIT TO:" with its name.
     void transit(PlaybackState& state);
+    // Asks the context to stop the playback, counting the pause request sent.
+    void sendStop();
     IPlaybackStateMachineContext& context() { return _context; }
     DisconnectedPlaybackState& disconnectedState() { return _disconnected; }
     InitialPlaybackState& initialState() { return _initial; }
@@ -68,6 +74,11 @@ private:
     WaitingForStopPlaybackState _waitingForStop{*this};
     StorageUnknownPlaybackState _storageUnknown{*this};
     PlaybackState* _current = &_disconnected;
+    // Pause requests whose answer (a stop notice with reason 1) may still come. A
+    // site may answer a pause even when nothing plays; such an answer arriving
+    // after the next play went out is not that play's end. Cleared by the first
+    // frame of a play, since a site answers requests in order.
+    int _unansweredPauses = 0;
     mutable Mutex _mutex;
 };
 

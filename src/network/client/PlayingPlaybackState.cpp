@@ -10,13 +10,13 @@ namespace ostrel {
 void PlayingPlaybackState::play(const PlaybackRequestRecord& request) {
     _machine.waitingForStopState().setRequest(request);
     _machine.transit(_machine.waitingForStopState());
-    _machine.context().sendStop();
+    _machine.sendStop();
 }
 
 void PlayingPlaybackState::stop() {
     _machine.waitingForStopState().setStopOnly();
     _machine.transit(_machine.waitingForStopState());
-    _machine.context().sendStop();
+    _machine.sendStop();
 }
 
 void PlayingPlaybackState::stopped(uint32_t reason) {

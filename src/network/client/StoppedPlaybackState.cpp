@@ -10,14 +10,14 @@ void StoppedPlaybackState::play(const PlaybackRequestRecord& request) {
     _machine.waitingForReplyState().setRequest(request);
     _machine.transit(_machine.waitingForReplyState());
     if (_fromPlaying) {
-        _machine.context().sendStop();
+        _machine.sendStop();
     }
     _machine.context().sendPlay(request);
     _machine.context().announce(request);
 }
 
 void StoppedPlaybackState::stop() {
-    _machine.context().sendStop();
+    _machine.sendStop();
     _machine.context().reportStopped(StopRequestedReason);
 }
 

@@ -11,13 +11,13 @@ namespace ostrel {
 void WaitingForReplyPlaybackState::play(const PlaybackRequestRecord& request) {
     _machine.waitingForStopState().setRequest(request);
     _machine.transit(_machine.waitingForStopState());
-    _machine.context().sendStop();
+    _machine.sendStop();
 }
 
 void WaitingForReplyPlaybackState::stop() {
     _machine.waitingForStopState().setStopOnly();
     _machine.transit(_machine.waitingForStopState());
-    _machine.context().sendStop();
+    _machine.sendStop();
 }
 
 void WaitingForReplyPlaybackState::stopped(uint32_t reason) {

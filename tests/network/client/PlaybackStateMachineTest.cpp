@@ -193,6 +193,43 @@ TEST_F(PlaybackStateMachineTest, StoppedRemembersWhetherItCameFromPlaying) {
               (std::vector<std::string>{"started:1", "frame:3", "stopped:2", "stop", "play:4", "announce:4"}));
 }
 
+TEST_F(PlaybackStateMachineTest, AnswerToAPauseSentBeforeAPlayDoesNotEndThatPlay) {
+    // After a playback that ended by itself the next play pauses the site first;
+    // a site that answers that pause must not end the new play with its answer.
+    playing();
+    machine.stopped(2);
+    machine.play(playAt(2));
+    machine.stopped(1); // the pause's answer
+    EXPECT_STREQ(machine.stateName(), "WAITING_FOR_REPLY");
+    frame();
+    EXPECT_EQ(context.take(), (std::vector<std::string>{"stopped:2", "stop", "play:2", "announce:2", "started:1",
+                                                        "frame:2"}));
+}
+
+TEST_F(PlaybackStateMachineTest, PauseAnswerAfterTheNaturalEndIsNotTheNextPlaysEnd) {
+    // A new play while playing: the site ends the old playback by itself (2) just
+    // as the pause arrives, and then answers the pause too (1).
+    playing();
+    machine.play(playAt(2));
+    machine.stopped(2);
+    machine.stopped(1);
+    EXPECT_STREQ(machine.stateName(), "WAITING_FOR_REPLY");
+    machine.stopped(5); // the new play's own end is reported
+    EXPECT_EQ(context.take(), (std::vector<std::string>{"stop", "play:2", "announce:2", "stopped:5"}));
+}
+
+TEST_F(PlaybackStateMachineTest, StopWithoutAnAnsweredPauseStillEndsAPlayWaitingForItsFirstFrame) {
+    // A site that does not answer a pause when nothing plays: once the play's
+    // first frame has come, a later reason-1 notice is that play's own.
+    playing();
+    machine.stopped(2);
+    machine.play(playAt(2));
+    frame();
+    machine.stopped(1);
+    EXPECT_STREQ(machine.stateName(), "STOPPED");
+    EXPECT_EQ(context.take().back(), "stopped:1");
+}
+
 TEST_F(PlaybackStateMachineTest, DisconnectFromEveryStateGoesToDisconnected) {
     playing();
     machine.disconnected();
