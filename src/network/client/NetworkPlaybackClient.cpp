@@ -153,10 +153,11 @@ bool NetworkPlaybackClient::supportsStorages(std::string_view version) {
     if (parts.empty()) {
         return false;
     }
-    // A version of one part is read as "<major>.0".
+    // A version of one part is read as "<major>.0". Versions compare by major
+    // number first: 0.9 is older than 1.2, whatever its minor number.
     const int major = partNumber(parts[0]);
     const int minor = parts.size() > 1 ? partNumber(parts[1]) : 0;
-    return !(major <= 1 && minor < 2);
+    return major > 1 || (major == 1 && minor >= 2);
 }
 
 // ---- PlaybackClient -----------------------------------------------------------------------------
