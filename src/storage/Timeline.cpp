@@ -1,0 +1,184 @@
+#include "storage/Timeline.h"
+
+#include "base/Trace.h"
+#include "storage/FreePageList.h"
+#include "storage/Storage.h"
+#include "storage/TimelineElement.h"
+#include "storage/VarnelException.h"
+#include "storage/pager/SuperBlock.h"
+#include "storage/transaction/OverwriteTransaction.h"
+
+#include <string>
+
+namespace ostrel {
+
+void Timeline::init(Storage& storage, bool forWrite, std::uint32_t lastPage) {
+    Track::init(storage, forWrite, lastPage);
+    clearTables();
+    if (isWritable() && lastPage != 0) {
+        rebuildTables();
+        if (_current->previous() != 0) {
+            firstPage();
+        }
+    }
+}
+
+bool Timeline::close(bool flush) {
+    const bool ok = Track::close(flush);
+    clearTables();
+    return ok;
+}
+
+void Timeline::clearTables() {
+    _keyFrames.clear();
+    for (auto& table : _previous) {
+        table.clear();
+    }
+}
+
+void Timeline::rebuildTables() {
+    const Page* page = currentPage();
+    if (page == nullptr || page->itemCount() == 0) {
+        return;
+    }
+    std::uint32_t pending = page->channelMask().word();
+    TimelineElement element;
+    for (std::uint32_t i = page->itemCount(); i-- > 0 && pending != 0;) {
+        const std::uint32_t offset = page->firstItemOffset() + i * ItemSize;
+        element.readAt(page->buffer(), offset);
+        const std::uint16_t type = element.mediaType();
+        if (type >= _previous.size()) {
+            continue;
+        }
+        const std::uint32_t mask = element.channelMask().word();
+        auto& table = _previous[type];
+        if (table.find(mask) == table.end()) {
+            table[mask] = PagePosition{page->pageNumber(), offset};
+            if (type == 0) {
+                _keyFrames[mask] = KeyFrame{element.gopID(), element.frameIndex()};
+                pending &= ~mask;
+            }
+        }
+    }
+}
+
+PagePosition Timeline::write(TimelineElement& element) {
+    requireWritable();
+    const std::uint32_t mask = element.channelMask().word();
+    bool indexed = element.frameIndex() == 0 || element.mediaType() == 3;
+    if (!indexed) {
+        const auto key = _keyFrames.find(mask);
+        indexed = key != _keyFrames.end() && key->second.gopID == element.gopID() &&
+                  std::uint32_t{key->second.frameIndex} + 1 == element.frameIndex();
+    }
+    if (!indexed) {
+        trace("[IGNORE] Timeline::write() NEED KEY %llu\n", static_cast<unsigned long long>(element.mediaID()));
+        return PagePosition{};
+    }
+    const std::uint16_t type = element.mediaType();
+    PagePosition previous;
+    if (type < _previous.size()) {
+        previous = _previous[type][mask];
+    }
+    element.setPreviousPosition(previous);
+    const PagePosition position = Track::write(element);
+    if (type < _previous.size()) {
+        _previous[type][mask] = position;
+    }
+    if (type == 0) {
+        _keyFrames[mask] = KeyFrame{element.gopID(), element.frameIndex()};
+    }
+    if (!_overwritePage.isLoaded() && _current->isLoaded() && _current->previous() != 0) {
+        firstPage();
+    }
+    return position;
+}
+
+void Timeline::truncateAfter(std::uint64_t after) {
+    TimelineElement scratch;
+    Track::truncateAfter(after, scratch);
+    clearTables();
+    if (!isEmpty()) {
+        rebuildTables();
+    }
+}
+
+bool Timeline::overwrite(std::uint64_t before) {
+    TimelineElement scratch;
+    return Track::overwrite(before, scratch);
+}
+
+void Timeline::dropFirstPage() {
+    requireWritable();
+    if (isEmpty()) {
+        return;
+    }
+    Page* first = firstPage();
+    if (first == nullptr) {
+        return;
+    }
+    FreePageList pages(0xFFFFFFFF);
+    const std::uint32_t number = first->pageNumber();
+    pages.add(number, number);
+    if (first->next() == 0) {
+        deleteTrack(pages);
+        clearTables();
+        return;
+    }
+    const std::uint32_t nextNumber = first->next();
+    const std::uint32_t nextChecksum = first->nextChecksum();
+    Page& next = loadPageToOverwrite(nextNumber);
+    if (!(next.type() == PageType::Timeline) || next.checksum() != nextChecksum || next.previous() != number) {
+        if (&next == &_overwritePage) {
+            _overwritePage.release();
+        }
+        throw VarnelException(VarnelException::StorageCorrupted,
+                              "timeline page " + std::to_string(nextNumber) + " does not follow page " +
+                                  std::to_string(number));
+    }
+    const bool isCurrent = &next == _current;
+    if (isCurrent) {
+        prepareForTransaction(next);
+    }
+    {
+        Mutex::ScopedLock lock(next.mutex());
+        next.setPrevious(0);
+        next.setPreviousChecksum(0);
+    }
+    OverwriteTransaction(*_storage, pages, next, true, !isCurrent).run();
+    _storage->setTrackFirst(PageType::Timeline, nextNumber, next.checksum());
+}
+
+std::uint64_t Timeline::firstMediaID() {
+    if (!isOpen() || !_current->isLoaded()) {
+        return 0;
+    }
+    if (_overwritePage.isLoaded()) {
+        return _overwritePage.firstItemID();
+    }
+    if (_current->previous() == 0 || !isWritable()) {
+        return _current->previous() == 0 ? _current->firstItemID() : 0;
+    }
+    Page* first = firstPage();
+    return first ? first->firstItemID() : 0;
+}
+
+std::uint32_t Timeline::firstTimeStamp() const {
+    if (!isOpen()) {
+        return 0;
+    }
+    const std::optional<TrackListItem> entry = _storage->findTrack(PageType::Timeline);
+    if (!entry) {
+        return 0;
+    }
+    Page header(&_storage->superBlock(), &_storage->pageCache());
+    header.loadHeader(entry->firstPage(), true);
+    if (!(header.type() == PageType::Timeline) || header.checksum() != entry->firstPageChecksum()) {
+        return 0;
+    }
+    return header.timeStamp();
+}
+
+bool Timeline::hasSinglePage() const { return _current->isLoaded() && _current->previous() == 0; }
+
+} // namespace ostrel
