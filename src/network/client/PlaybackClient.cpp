@@ -118,29 +118,28 @@ void PlaybackClient::attachQueue(MediaDispatcher& dispatcher, int bufferSize, IP
     {
         Mutex::ScopedLock lock(_mutex);
         _listener = listener;
-        _dispatcher = &dispatcher;
+        _dispatcher.store(&dispatcher, std::memory_order_release);
         _queue = queue;
+        _producerQueue.store(queue.get(), std::memory_order_release);
     }
     dispatcher.registerClient(*this, std::move(queue));
 }
 
 void PlaybackClient::detachQueue() {
-    MediaDispatcher* dispatcher = nullptr;
-    {
-        Mutex::ScopedLock lock(_mutex);
-        dispatcher = _dispatcher;
-    }
     // Not under the client mutex: unregistering waits for a delivery in progress,
     // which takes it.
+    MediaDispatcher* dispatcher = _dispatcher.load(std::memory_order_acquire);
     if (dispatcher != nullptr) {
         dispatcher->unregisterClient(*this);
     }
+    wakeProducer();
 }
 
 void PlaybackClient::releaseQueue() {
     Mutex::ScopedLock lock(_mutex);
+    _producerQueue.store(nullptr, std::memory_order_release);
     _queue.reset();
-    _pendingStop.reset();
+    setPendingStop(std::nullopt);
 }
 
 bool PlaybackClient::hasQueue() const {
@@ -149,11 +148,49 @@ bool PlaybackClient::hasQueue() const {
 }
 
 void PlaybackClient::clearQueue() {
-    Mutex::ScopedLock lock(_mutex);
-    if (_queue) {
-        _queue->clear();
+    {
+        Mutex::ScopedLock lock(_mutex);
+        if (_queue) {
+            _queue->clear();
+        }
+        setPendingStop(std::nullopt);
     }
-    _pendingStop.reset();
+    wakeProducer();
+}
+
+void PlaybackClient::waitForRoom(BlockingRecordQueue& queue, std::size_t length) {
+    // Room for the record and a quarter of the queue: a ring whose records are
+    // being consumed always gets there, at the latest when it is empty.
+    const int wanted = static_cast<int>(std::max<std::size_t>(length, static_cast<std::size_t>(queue.capacity() / 4)));
+    Mutex::ScopedLock lock(_roomMutex);
+    _roomWanted.store(wanted, std::memory_order_seq_cst);
+    _producerWaiting.store(true, std::memory_order_seq_cst);
+    // The waits are short and re-checked, so a queue closed or emptied by
+    // someone who does not signal is noticed anyway.
+    while (!queue.isClosed() && queue.freeSpace() < wanted) {
+        _room.wait(RoomCheckMilliseconds);
+    }
+    _producerWaiting.store(false, std::memory_order_seq_cst);
+}
+
+void PlaybackClient::signalRoom() {
+    if (!_producerWaiting.load(std::memory_order_seq_cst)) {
+        return;
+    }
+    BlockingRecordQueue* queue = _producerQueue.load(std::memory_order_acquire);
+    if (queue != nullptr && queue->freeSpace() >= _roomWanted.load(std::memory_order_seq_cst)) {
+        wakeProducer();
+    }
+}
+
+void PlaybackClient::wakeProducer() {
+    Mutex::ScopedLock lock(_roomMutex);
+    _room.notifyAll();
+}
+
+void PlaybackClient::setPendingStop(std::optional<uint32_t> reason) {
+    _pendingStop = reason;
+    _stopPending.store(reason.has_value(), std::memory_order_release);
 }
 
 void PlaybackClient::queueTextIn(const TextInFrame& frame, const MediaPosition& position) {
@@ -183,15 +220,19 @@ void PlaybackClient::setProductInfo(const ProductInfo& info) {
 }
 
 bool PlaybackClient::post(std::span<const RecordRing::Part> parts, bool isFrame) {
-    MediaDispatcher* dispatcher = nullptr;
-    {
-        Mutex::ScopedLock lock(_mutex);
-        dispatcher = _dispatcher;
-    }
+    MediaDispatcher* dispatcher = _dispatcher.load(std::memory_order_acquire);
     if (dispatcher == nullptr) {
         return false;
     }
     try {
+        BlockingRecordQueue* queue = _producerQueue.load(std::memory_order_acquire);
+        if (queue != nullptr && !dispatcher->isDispatcherThread()) {
+            const std::size_t length = RecordRing::totalLength(parts);
+            if (length <= static_cast<std::size_t>(queue->largestRecord()) &&
+                queue->freeSpace() < static_cast<int>(length)) {
+                waitForRoom(*queue, length);
+            }
+        }
         // Not under the client mutex: this may wait for the media dispatcher,
         // whose deliveries take that mutex.
         return dispatcher->post(*this, parts);
@@ -215,9 +256,10 @@ void PlaybackClient::sendPlay(const PlaybackRequestRecord& request) {
         if (_queue) {
             _queue->clear();
         }
-        _pendingStop.reset();
+        setPendingStop(std::nullopt);
         _stopped = false;
     }
+    wakeProducer();
     sendPlayRequest(request);
 }
 
@@ -226,8 +268,9 @@ void PlaybackClient::sendStop() {
     if (_queue) {
         _queue->clear();
     }
-    _pendingStop.reset();
+    setPendingStop(std::nullopt);
     _stopped = true;
+    wakeProducer();
     try {
         sendPauseRequest(_lastPosition);
     } catch (const Exception& e) {
@@ -250,15 +293,16 @@ void PlaybackClient::reportStopped(uint32_t reason) {
 }
 
 void PlaybackClient::postStopped(uint32_t reason) {
-    if (_dispatcher == nullptr || !_queue) {
+    MediaDispatcher* dispatcher = _dispatcher.load(std::memory_order_acquire);
+    if (dispatcher == nullptr || !_queue) {
         return;
     }
     const uint32_t words[3] = {static_cast<uint32_t>(sessionHandle()), StoppedRecord, reason};
     try {
         // Never waits: the caller holds the state machine's mutex, which the
         // listener may need while the media dispatcher makes room.
-        if (_dispatcher->tryPost(*this, {{words, sizeof words}})) {
-            _pendingStop.reset();
+        if (dispatcher->tryPost(*this, {{words, sizeof words}})) {
+            setPendingStop(std::nullopt);
             return;
         }
     } catch (const RecordSizeException& e) {
@@ -269,11 +313,14 @@ void PlaybackClient::postStopped(uint32_t reason) {
     if (!_queue->isClosed()) {
         // The queue is full of frames: the notice follows them as soon as the
         // media dispatcher has delivered one.
-        _pendingStop = reason;
+        setPendingStop(reason);
     }
 }
 
 void PlaybackClient::flushPendingStop() {
+    if (!_stopPending.load(std::memory_order_acquire)) {
+        return;
+    }
     Mutex::ScopedLock lock(_mutex);
     if (_pendingStop) {
         postStopped(*_pendingStop);
@@ -323,12 +370,16 @@ private:
     PlaybackClient& _client;
 };
 
-// A stop notice that waited for room follows the record just delivered, also
-// when the listener threw.
+// After each delivery, also when the listener threw: a stop notice that waited
+// for room follows the record just delivered, and a producer waiting for room
+// hears of it.
 class PlaybackClient::PendingStopFlush {
 public:
     explicit PendingStopFlush(PlaybackClient& client) : _client(client) {}
-    ~PendingStopFlush() { _client.flushPendingStop(); }
+    ~PendingStopFlush() {
+        _client.flushPendingStop();
+        _client.signalRoom();
+    }
     PendingStopFlush(const PendingStopFlush&) = delete;
     PendingStopFlush& operator=(const PendingStopFlush&) = delete;
 
@@ -338,19 +389,23 @@ private:
 
 void PlaybackClient::beginDelivery() {
     _delivering = true;
-    _deliveringThread = Thread::currentThreadId();
+    _deliveringThread = std::this_thread::get_id();
 }
 
 void PlaybackClient::endDelivery() {
     Mutex::ScopedLock lock(_mutex);
     _delivering = false;
-    _deliveryDone.notifyAll();
+    if (_deliveryWaiters > 0) {
+        _deliveryDone.notifyAll();
+    }
 }
 
 void PlaybackClient::waitForDelivery() {
     Mutex::ScopedLock lock(_mutex);
-    while (_delivering && _deliveringThread != Thread::currentThreadId()) {
+    while (_delivering && _deliveringThread != std::this_thread::get_id()) {
+        ++_deliveryWaiters;
         _deliveryDone.wait();
+        --_deliveryWaiters;
     }
 }
 

@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <thread>
 
 namespace ostrel {
 
@@ -64,6 +65,8 @@ public:
     static constexpr int ArchivingQueueSize =
         std::max(524288, LargestFrameRecordSize + RecordRing::LengthSize);
     static_assert(LargestFrameRecordSize <= MediaDispatcher::DeliveryBufferSize);
+    // How often a producer waiting for room looks again without being woken.
+    static constexpr uint32_t RoomCheckMilliseconds = 50;
 
     PlaybackClient();
     ~PlaybackClient() override;
@@ -149,6 +152,18 @@ private:
     // until the media dispatcher has made room.
     void postStopped(uint32_t reason);
     void flushPendingStop();
+    // Under the client mutex.
+    void setPendingStop(std::optional<uint32_t> reason);
+    // A producer that finds the queue full waits until the media dispatcher has
+    // emptied a good part of it, not just until one record fits: the network
+    // thread then fills the queue in bursts while the dispatcher drains it,
+    // instead of both threads waking each other for every frame.
+    void waitForRoom(BlockingRecordQueue& queue, std::size_t length);
+    // On the media dispatcher thread after each delivery: wakes a waiting
+    // producer once there is room enough.
+    void signalRoom();
+    // Wakes a waiting producer to look again (the queue was emptied or closed).
+    void wakeProducer();
     // The listener call of a delivery happens without the client mutex, so that
     // the listener may call back into the client; stop() waits for it instead.
     void beginDelivery();
@@ -159,8 +174,16 @@ private:
     void deliverTextInRecord(ByteBuffer& record, int handle);
 
     IPlaybackClientListener* _listener = nullptr;
-    MediaDispatcher* _dispatcher = nullptr;
+    // Set once by attachQueue; read without the client mutex by every post.
+    std::atomic<MediaDispatcher*> _dispatcher{nullptr};
     std::shared_ptr<BlockingRecordQueue> _queue;
+    // The queue for producers, who read it without the client mutex: it stays
+    // valid until releaseQueue(), which comes after the last producer.
+    std::atomic<BlockingRecordQueue*> _producerQueue{nullptr};
+    Mutex _roomMutex;
+    Condition _room{_roomMutex};
+    std::atomic<bool> _producerWaiting{false};
+    std::atomic<int> _roomWanted{0};
     PlaybackStateMachine _stateMachine{*this};
     MediaPosition _lastPosition;
     mutable Mutex _mutex;
@@ -174,8 +197,11 @@ private:
     PlaybackRequestRecord _currentRequest;
     MediaPosition _lastVideoPosition;
     std::optional<uint32_t> _pendingStop;
+    // Whether _pendingStop is set, for a delivery's check without the mutex.
+    std::atomic<bool> _stopPending{false};
     bool _delivering = false;
-    uint32_t _deliveringThread = 0;
+    std::thread::id _deliveringThread;
+    int _deliveryWaiters = 0;
     std::atomic<uint64_t> _droppedFrames{0};
 };
 

@@ -21,7 +21,7 @@ MediaDispatcher::~MediaDispatcher() {
 
 void MediaDispatcher::start() {
     {
-        Mutex::ScopedLock lock(_registryMutex);
+        std::shared_lock lock(_registryMutex);
         if (_stopped) {
             throw Exception("Exception", 0, std::string("The media dispatcher has been stopped."));
         }
@@ -36,7 +36,7 @@ void MediaDispatcher::stop() {
     LoopingThread::stop();
     std::vector<std::shared_ptr<BlockingRecordQueue>> queues;
     {
-        Mutex::ScopedLock lock(_registryMutex);
+        std::unique_lock lock(_registryMutex);
         _stopped = true;
         for (const auto& entry : _registrations) {
             queues.push_back(entry.second.queue);
@@ -50,7 +50,7 @@ void MediaDispatcher::stop() {
 
 void MediaDispatcher::registerClient(MediaDispatcherClient& client, std::shared_ptr<BlockingRecordQueue> queue) {
     Mutex::ScopedLock delivery(_mutex);
-    Mutex::ScopedLock lock(_registryMutex);
+    std::unique_lock lock(_registryMutex);
     if (_stopped) {
         queue->close();
     }
@@ -71,7 +71,7 @@ void MediaDispatcher::unregisterClient(MediaDispatcherClient& client) {
     std::shared_ptr<BlockingRecordQueue> queue;
     {
         Mutex::ScopedLock delivery(_mutex);
-        Mutex::ScopedLock lock(_registryMutex);
+        std::unique_lock lock(_registryMutex);
         const auto found = _identifiers.find(&client);
         if (found == _identifiers.end()) {
             return;
@@ -85,15 +85,21 @@ void MediaDispatcher::unregisterClient(MediaDispatcherClient& client) {
 }
 
 bool MediaDispatcher::isRegistered(const MediaDispatcherClient& client) const {
-    Mutex::ScopedLock lock(_registryMutex);
+    std::shared_lock lock(_registryMutex);
     return _identifiers.count(&client) > 0;
 }
 
-bool MediaDispatcher::onOwnThread() const { return isRunning() && id() == Thread::currentThreadId(); }
+void MediaDispatcher::onStart() { _threadId.store(std::this_thread::get_id(), std::memory_order_release); }
+
+void MediaDispatcher::onStop() { _threadId.store(std::thread::id(), std::memory_order_release); }
+
+bool MediaDispatcher::isDispatcherThread() const {
+    return _threadId.load(std::memory_order_acquire) == std::this_thread::get_id();
+}
 
 bool MediaDispatcher::lookUp(const MediaDispatcherClient& client, std::uint32_t& identifier,
                              std::shared_ptr<BlockingRecordQueue>& queue) const {
-    Mutex::ScopedLock lock(_registryMutex);
+    std::shared_lock lock(_registryMutex);
     const auto found = _identifiers.find(&client);
     if (found == _identifiers.end()) {
         return false;
@@ -109,7 +115,7 @@ bool MediaDispatcher::post(MediaDispatcherClient& client, std::span<const Record
     if (!lookUp(client, identifier, queue)) {
         return false;
     }
-    if (onOwnThread()) {
+    if (isDispatcherThread()) {
         // Only this thread could make room: waiting here would wait forever.
         if (tryPost(identifier, *queue, parts)) {
             return true;
@@ -144,8 +150,9 @@ bool MediaDispatcher::tryPost(std::uint32_t identifier, BlockingRecordQueue& que
         if (_ready.isClosed()) {
             return false;
         }
-        Mutex::ScopedLock lock(_registryMutex);
+        Mutex::ScopedLock lock(_owedMutex);
         _owed.push_back(identifier);
+        _owedCount.fetch_add(1, std::memory_order_release);
     }
     return true;
 }
@@ -172,7 +179,7 @@ void MediaDispatcher::deliverOne(std::uint32_t identifier) {
     Mutex::ScopedLock delivery(_mutex);
     Registration registration{nullptr, nullptr};
     {
-        Mutex::ScopedLock lock(_registryMutex);
+        std::shared_lock lock(_registryMutex);
         const auto found = _registrations.find(identifier);
         if (found == _registrations.end()) {
             return;
@@ -198,11 +205,12 @@ void MediaDispatcher::deliverOne(std::uint32_t identifier) {
 }
 
 std::optional<std::uint32_t> MediaDispatcher::nextIdentifier() {
-    {
-        Mutex::ScopedLock lock(_registryMutex);
+    if (_owedCount.load(std::memory_order_acquire) > 0) {
+        Mutex::ScopedLock lock(_owedMutex);
         if (!_owed.empty()) {
             const std::uint32_t identifier = _owed.front();
             _owed.pop_front();
+            _owedCount.fetch_sub(1, std::memory_order_release);
             return identifier;
         }
     }

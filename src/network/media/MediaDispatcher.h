@@ -13,6 +13,8 @@
 #include <initializer_list>
 #include <map>
 #include <optional>
+#include <shared_mutex>
+#include <thread>
 #include <memory>
 #include <span>
 #include <vector>
@@ -96,12 +98,17 @@ public:
         return tryPost(client, std::span<const RecordRing::Part>(parts.begin(), parts.size()));
     }
 
+    // Whether the caller is the dispatcher's own thread.
+    bool isDispatcherThread() const;
+
     // Records delivered so far (a client callback that threw counts as delivered).
     std::uint64_t deliveredCount() const;
     std::size_t pendingCount() const { return _ready.size(); }
 
 protected:
+    void onStart() override;
     void step() override;
+    void onStop() override;
 
 private:
     struct Registration {
@@ -109,7 +116,6 @@ private:
         std::shared_ptr<BlockingRecordQueue> queue;
     };
 
-    bool onOwnThread() const;
     // Finds the client's identifier and queue; false when it is not registered.
     bool lookUp(const MediaDispatcherClient& client, std::uint32_t& identifier,
                 std::shared_ptr<BlockingRecordQueue>& queue) const;
@@ -127,17 +133,22 @@ private:
     // Held for a whole delivery; registration changes wait for it.
     mutable Mutex _mutex;
     std::vector<std::uint8_t> _buffer;
-    // Guards the two maps for the short look-ups of post(), which must not wait
-    // for a delivery. Taken after _mutex when both are needed.
-    mutable Mutex _registryMutex;
+    // Guards the two maps for the short look-ups of every post and delivery,
+    // which share it; only registration changes take it alone. Taken after _mutex
+    // when both are needed.
+    mutable std::shared_mutex _registryMutex;
     std::map<std::uint32_t, Registration> _registrations;
     std::map<const MediaDispatcherClient*, std::uint32_t> _identifiers;
     std::uint32_t _nextIdentifier = 1;
     bool _stopped = false; // guarded by _registryMutex
     BlockingQueue _ready{ReadyQueueCapacity};
     // Identifiers of records accepted without waiting while the ready queue was
-    // full; served before the ready queue. Guarded by _registryMutex.
+    // full; served before the ready queue.
+    Mutex _owedMutex;
     std::deque<std::uint32_t> _owed;
+    std::atomic<std::size_t> _owedCount{0};
+    // The running thread, for telling posts from it apart.
+    std::atomic<std::thread::id> _threadId{};
     std::atomic<std::uint64_t> _delivered{0};
 };
 

@@ -300,6 +300,58 @@ TEST_F(PlaybackClientDeliveryTest, LargestSessionFrameFitsTheArchivingQueue) {
     EXPECT_EQ(client.droppedFrameCount(), 0u);
 }
 
+TEST_F(PlaybackClientDeliveryTest, FramesFarBeyondTheQueueSizeAllArriveInOrder) {
+    const std::string data(100, 'd');
+    startPlaying(3 * (PlaybackClient::FrameRecordHeaderSize + 104));
+    std::thread network([&] {
+        for (uint64_t id = 2; id <= 300; ++id) {
+            networkFrame(id, data);
+        }
+    });
+    network.join();
+    const auto events = listener.waitFor(301);
+    ASSERT_EQ(events.size(), 301u);
+    for (uint64_t id = 1; id <= 300; ++id) {
+        EXPECT_EQ(events[id].substr(0, 11 + std::to_string(id).size()), "video 1000 " + std::to_string(id));
+    }
+}
+
+TEST_F(PlaybackClientDeliveryTest, StopReleasesTheNetworkThreadWaitingForRoom) {
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
+    listener.onFrame = [&](const MediaFrame& frame) {
+        if (frame.mediaID() == 1) {
+            holding = true;
+            while (!release) {
+                Thread::sleep(1);
+            }
+        }
+    };
+    const std::string data(100, 'd');
+    startPlaying(3 * (PlaybackClient::FrameRecordHeaderSize + 104));
+    ASSERT_TRUE(eventually([&] { return holding.load(); }));
+    std::atomic<bool> networkDone{false};
+    std::thread network([&] {
+        for (uint64_t id = 2; id <= 20; ++id) {
+            networkFrame(id, data);
+        }
+        networkDone = true;
+    });
+    ASSERT_TRUE(eventually([&] { return dispatcher.pendingCount() >= 3; })); // the queue is full
+    std::thread stopper([&] { client.stop(); });
+    ASSERT_TRUE(eventually([&] { return client.isStopped(); }));
+    // The network thread goes on although the listener still holds the first frame.
+    EXPECT_TRUE(eventually([&] { return networkDone.load(); }));
+    release = true;
+    stopper.join();
+    network.join();
+    client.stateMachine().stopped(1);
+    const auto events = listener.waitFor(3);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[1].substr(0, 12), "video 1000 1");
+    EXPECT_EQ(events[2], "stopped 1");
+}
+
 TEST_F(PlaybackClientDeliveryTest, PlayClearsTheStoppedFlagAndQueuedRecords) {
     startPlaying();
     ASSERT_EQ(listener.waitFor(2).size(), 2u);
