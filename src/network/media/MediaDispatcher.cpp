@@ -7,6 +7,7 @@
 #include "network/RecordSizeException.h"
 #include "network/media/MediaDispatcherClient.h"
 
+#include <chrono>
 #include <exception>
 
 namespace ostrel {
@@ -214,10 +215,27 @@ std::optional<std::uint32_t> MediaDispatcher::nextIdentifier() {
             return identifier;
         }
     }
+    if (auto identifier = _ready.pop(0)) {
+        _idlePauses = 0;
+        return identifier;
+    }
+    // Nothing waiting. Right after a busy spell, pause briefly instead of waiting
+    // to be woken: producers then post without waking this thread for every
+    // record, and the pause delivers what came meanwhile in one go. Once the
+    // pauses find nothing, wait to be woken as usual.
+    if (_idlePauses < BusyPauses) {
+        ++_idlePauses;
+        std::this_thread::sleep_for(std::chrono::microseconds(BusyPauseMicroseconds));
+        return std::nullopt;
+    }
     // Owed identifiers arise while the ready queue is full, so they are normally
     // served long before it runs empty; the bounded wait covers the rare case of
     // one added just as the queue emptied.
-    return _ready.pop(OwedCheckMilliseconds);
+    auto identifier = _ready.pop(OwedCheckMilliseconds);
+    if (identifier) {
+        _idlePauses = 0;
+    }
+    return identifier;
 }
 
 void MediaDispatcher::step() {

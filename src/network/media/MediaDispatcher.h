@@ -125,6 +125,8 @@ private:
     std::optional<std::uint32_t> nextIdentifier();
 
     static constexpr std::uint32_t OwedCheckMilliseconds = 100;
+    static constexpr int BusyPauses = 5;
+    static constexpr int BusyPauseMicroseconds = 200;
     // Takes the head record of the queue into the delivery buffer (growing it for
     // a record larger than any session produces); 0 when there is none.
     std::size_t takeRecord(BlockingRecordQueue& queue);
@@ -149,6 +151,8 @@ private:
     std::atomic<std::size_t> _owedCount{0};
     // The running thread, for telling posts from it apart.
     std::atomic<std::thread::id> _threadId{};
+    // Brief pauses taken since the last record; only the thread touches it.
+    int _idlePauses = 0;
     std::atomic<std::uint64_t> _delivered{0};
 };
 
