@@ -43,8 +43,12 @@ std::uint32_t LastPageCorrector::recordedLast(const PageType& type) const {
 }
 
 void LastPageCorrector::run() {
-    for (std::size_t index = 0; index < _storage.tracks().size(); ++index) {
-        const TrackListItem entry = _storage.tracks()[index];
+    // Types are taken from a snapshot: deleting one track must not make the
+    // walk skip the entry that moves into its place.
+    for (const TrackListItem& entry : _storage.tracks()) {
+        if (!_storage.hasTrack(entry.type())) {
+            continue;
+        }
         const std::uint32_t last = correctLastPage(entry.type());
         if (last != 0 && _storage.hasTrack(entry.type()) && last != recordedLast(entry.type())) {
             setNewLastPage(entry.type(), last);

@@ -1,0 +1,273 @@
+#include "storage/FixedSizeFileStorage.h"
+#include "storage/IFreePageAllocator.h"
+#include "storage/LogMessage.h"
+#include "storage/MediaElement.h"
+#include "storage/MediaTrackIterator.h"
+#include "storage/TimelineElement.h"
+#include "storage/TrackIterator.h"
+#include "storage/pager/Page.h"
+#include "storage/pager/SuperBlock.h"
+#include "storage/support/Frames.h"
+#include "storage/support/SharedStorageFile.h"
+#include "storage/util/StorageChecker.h"
+#include "storage/util/StorageCorrector.h"
+#include "storage/util/StorageMigrator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+namespace {
+
+using test::Frames;
+using test::at;
+
+constexpr std::uint32_t PageSize = 8192;
+constexpr std::uint32_t Pages = 60;
+constexpr std::uint64_t FileSize = 8192 + std::uint64_t{Pages} * PageSize;
+
+// A file storage whose open migrates and runs the full consistency pass.
+class CorrectedStorage final : public FixedSizeFileStorage {
+public:
+    using FixedSizeFileStorage::FixedSizeFileStorage;
+
+protected:
+    bool correctAtOpen(int mode, std::uint64_t& nextItemID) override {
+        if (!isReadOnly()) {
+            migrateStorage(*this);
+        }
+        return StorageCorrector::correctAtOpen(*this, mode, nextItemID);
+    }
+};
+
+struct Fixture {
+    Fixture() : memory(FileSize) {
+        storage = make();
+        storage->open("c.strg", true, 2);
+        StorageFormatOptions options;
+        options.pageSize = PageSize;
+        options.recorderType = RecorderType::Flac;
+        storage->format(options);
+    }
+    std::unique_ptr<CorrectedStorage> make(FixedSizeFileStorage::Access access = FixedSizeFileStorage::Access::ReadWrite) {
+        return std::make_unique<CorrectedStorage>(memory.opener(), access);
+    }
+    // Key frames only, so every frame is indexed by the timeline.
+    void record(int count, std::uint32_t size = 200) {
+        for (int i = 0; i < count; ++i) {
+            MediaElement frame = frames.video(0, static_cast<std::uint32_t>(i + 1), 0, at(i), size,
+                                              static_cast<std::uint32_t>(i));
+            storage->writeTimeline(frame, storage->writeMedia(frame));
+        }
+    }
+    bool reopen(int mode = 2) {
+        storage->close(true);
+        storage = make();
+        return storage->open("c.strg", true, mode);
+    }
+    TrackListItem track(const PageType& type) const { return *storage->findTrack(type); }
+    std::uint64_t pageOffset(std::uint32_t page) const { return 4096 + std::uint64_t{page - 1} * PageSize; }
+    void putPageWord(std::uint32_t page, std::uint32_t field, std::uint32_t value) {
+        std::memcpy(memory.file.bytes().data() + pageOffset(page) + field, &value, 4);
+    }
+    std::uint32_t pageWord(std::uint32_t page, std::uint32_t field) const {
+        std::uint32_t value;
+        std::memcpy(&value, const_cast<test::MemoryFile&>(memory).file.bytes().data() + pageOffset(page) + field, 4);
+        return value;
+    }
+    void putBigEndian(std::uint64_t offset, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) {
+            memory.file.bytes()[offset + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+        }
+    }
+    std::vector<std::string> log() const {
+        std::vector<std::string> texts;
+        for (const LogMessage& message : storage->readLog()) {
+            texts.push_back(message.text);
+        }
+        return texts;
+    }
+    bool logged(const std::string& start) const {
+        const std::vector<std::string> texts = log();
+        return std::any_of(texts.begin(), texts.end(), [&](const std::string& t) { return t.rfind(start, 0) == 0; });
+    }
+    std::vector<std::uint64_t> timelineIDs() {
+        std::vector<std::uint64_t> ids;
+        TrackIterator it(*storage, PageType::Timeline);
+        MediaTrackIterator media(*storage, PageType::Media);
+        for (bool more = it.first(); more; more = it.next()) {
+            TimelineElement element;
+            it.read(element);
+            MediaElement frame;
+            EXPECT_TRUE(media.seek(element.mediaPosition()));
+            media.read(frame);
+            EXPECT_EQ(frame.mediaID(), element.mediaID());
+            ids.push_back(element.mediaID());
+        }
+        return ids;
+    }
+
+    test::MemoryFile memory;
+    Frames frames;
+    std::unique_ptr<CorrectedStorage> storage;
+};
+
+TEST(StorageCorrectorTest, CleanStorageChecksAndOpensUnchangedInEveryMode) {
+    Fixture f;
+    f.record(300);
+    for (int mode : {0, 1, 2}) {
+        ASSERT_TRUE(f.reopen(mode)) << mode;
+        EXPECT_TRUE(StorageChecker(*f.storage).check());
+        EXPECT_EQ(f.timelineIDs().size(), 300u);
+        EXPECT_EQ(f.storage->nextItemID(), 301u);
+    }
+    f.storage->close(true);
+    auto readOnly = f.make(FixedSizeFileStorage::Access::ReadOnly);
+    EXPECT_TRUE(readOnly->open("c.strg", false, 2));
+}
+
+TEST(StorageCorrectorTest, EmptyMediaTrackDeletesEveryDataTrack) {
+    Fixture f;
+    ASSERT_TRUE(f.reopen(2));
+    EXPECT_TRUE(f.logged("[CORRECTION] empty"));
+    EXPECT_FALSE(f.storage->hasTrack(PageType::Timeline));
+    EXPECT_FALSE(f.storage->hasTrack(PageType::Media));
+    f.record(3);
+    EXPECT_EQ(f.timelineIDs().size(), 3u);
+}
+
+TEST(StorageCorrectorTest, BrokenMediaLastPageIsReplacedThroughTheTimeline) {
+    Fixture f;
+    f.record(120, 1500);
+    const TrackListItem media = f.track(PageType::Media);
+    ASSERT_NE(media.firstPage(), media.lastPage());
+    f.storage->close(true);
+    // The recorded last page no longer carries the identity the track list names.
+    f.putPageWord(media.lastPage(), 60, f.pageWord(media.lastPage(), 60) ^ 0x5A5A5A5A);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    EXPECT_TRUE(f.logged("MDEA Type recover"));
+    EXPECT_TRUE(f.logged("[MDEA] "));
+    EXPECT_NE(f.track(PageType::Media).lastPage(), media.lastPage());
+    EXPECT_TRUE(f.storage->freePageAllocator().isFree(media.lastPage()));
+    const std::vector<std::uint64_t> ids = f.timelineIDs();
+    ASSERT_FALSE(ids.empty());
+    EXPECT_LT(ids.back(), 120u);
+    EXPECT_TRUE(StorageChecker(*f.storage).check());
+    // Numbering continues after the frames that are still stored.
+    f.record(1);
+    EXPECT_EQ(f.timelineIDs().back(), ids.back() + 1);
+}
+
+TEST(StorageCorrectorTest, TimelineFallsBackToItsOwnChainWhenTheRecordingTableCannotLead) {
+    Fixture f;
+    f.record(400);
+    const TrackListItem timeline = f.track(PageType::Timeline);
+    const TrackListItem table = f.track(PageType::RecordingTable);
+    ASSERT_NE(timeline.firstPage(), timeline.lastPage());
+    ASSERT_EQ(table.firstPage(), table.lastPage());
+    f.storage->close(true);
+    f.putPageWord(timeline.lastPage(), 60, f.pageWord(timeline.lastPage(), 60) ^ 0x11111111);
+    f.putPageWord(table.lastPage(), 60, f.pageWord(table.lastPage(), 60) ^ 0x22222222);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    EXPECT_TRUE(f.logged("RTBL Track delete"));
+    EXPECT_TRUE(f.logged("TIML Type recover"));
+    EXPECT_NE(f.track(PageType::Timeline).lastPage(), timeline.lastPage());
+    // The rebuild indexes the frames of the lost timeline page again.
+    const std::vector<std::uint64_t> ids = f.timelineIDs();
+    ASSERT_EQ(ids.size(), 400u);
+    EXPECT_EQ(ids.back(), 400u);
+    EXPECT_TRUE(f.storage->hasTrack(PageType::RecordingTable));
+    EXPECT_TRUE(StorageChecker(*f.storage).check());
+}
+
+TEST(StorageCorrectorTest, TornLastTimelinePageKeepsItsSoundElements) {
+    Fixture f;
+    f.record(50);
+    const TrackListItem timeline = f.track(PageType::Timeline);
+    f.storage->close(true);
+    // The sector holding the newest elements never reached the disk.
+    const std::uint32_t lastOffset = f.pageWord(timeline.lastPage(), 28);
+    const std::uint64_t sector = (f.pageOffset(timeline.lastPage()) + lastOffset) / 512 * 512;
+    std::fill_n(f.memory.file.bytes().begin() + static_cast<std::ptrdiff_t>(sector), 512, 0);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    const std::vector<std::uint64_t> ids = f.timelineIDs();
+    EXPECT_EQ(ids.size(), 50u); // the rebuild from the media track restores the rest
+    EXPECT_TRUE(f.logged("[TIML] "));
+    EXPECT_TRUE(StorageChecker(*f.storage).check());
+}
+
+TEST(StorageCorrectorTest, CheckOnlyReportsDamageThatCorrectionRepairs) {
+    Fixture f;
+    f.record(120, 1500);
+    const TrackListItem media = f.track(PageType::Media);
+    f.storage->close(true);
+    f.putPageWord(media.lastPage(), 60, f.pageWord(media.lastPage(), 60) ^ 0x5A5A5A5A);
+    f.storage = f.make();
+    EXPECT_FALSE(f.storage->open("c.strg", true, 0));
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 1));
+    f.storage->close(true);
+    f.storage = f.make();
+    EXPECT_TRUE(f.storage->open("c.strg", true, 0));
+}
+
+// A version-2 image: the free-page-list page only in the superblock field.
+void makeVersion2(Fixture& f, bool keepFreeEntry) {
+    const TrackListItem free = f.track(PageType::FreePageList);
+    if (!keepFreeEntry) {
+        f.storage->superBlock().removeTrack(PageType::FreePageList);
+        f.storage->superBlock().save();
+    }
+    f.storage->close(false);
+    f.putBigEndian(16, 2);
+    f.putBigEndian(68, free.firstPage());
+}
+
+TEST(StorageCorrectorTest, Version2GainsTheFreeEntryAndVersion3) {
+    Fixture f;
+    f.record(5);
+    const TrackListItem free = f.track(PageType::FreePageList);
+    makeVersion2(f, false);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    EXPECT_EQ(f.storage->superBlock().version(), 3u);
+    ASSERT_TRUE(f.storage->hasTrack(PageType::FreePageList));
+    EXPECT_EQ(f.track(PageType::FreePageList).firstPage(), free.firstPage());
+    EXPECT_EQ(f.track(PageType::FreePageList).firstPageChecksum(), free.firstPageChecksum());
+    EXPECT_TRUE(f.logged("[MIGRATE] to ver.3"));
+    f.storage->close(true);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    EXPECT_EQ(f.storage->superBlock().version(), 3u);
+    EXPECT_TRUE(f.storage->hasTrack(PageType::FreePageList));
+}
+
+TEST(StorageCorrectorTest, Version2WithFreeEntryIsOnlyRenumbered) {
+    Fixture f;
+    makeVersion2(f, true);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    EXPECT_EQ(f.storage->superBlock().version(), 3u);
+    std::size_t entries = 0;
+    for (const TrackListItem& item : f.storage->tracks()) {
+        entries += item.type() == PageType::FreePageList ? 1 : 0;
+    }
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST(StorageCorrectorTest, CurrentVersionIsNotMigrated) {
+    Fixture f;
+    ASSERT_TRUE(f.reopen(2));
+    EXPECT_EQ(f.storage->superBlock().version(), 4u);
+    EXPECT_FALSE(f.logged("[MIGRATE]"));
+}
+
+} // namespace
+} // namespace ostrel
