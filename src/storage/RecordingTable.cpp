@@ -46,6 +46,7 @@ void RecordingTable::resetInternals() {
     _reserved = RecordingTableElement();
     _lastWrittenPosition = PagePosition{};
     _lastTimelinePosition = PagePosition{};
+    _lastTimelineMediaID = 0;
     _lastMask = BitMask32();
 }
 
@@ -105,12 +106,14 @@ void RecordingTable::restoreTimelineState() {
     if (!it.last()) {
         _time = DateTime();
         _lastTimelinePosition = PagePosition{};
+        _lastTimelineMediaID = 0;
         return;
     }
     TimelineElement element;
     it.read(element);
     _time = element.dateTime();
     _lastTimelinePosition = it.position();
+    _lastTimelineMediaID = element.mediaID();
 }
 
 void RecordingTable::rebuildSections() {
@@ -192,7 +195,9 @@ void RecordingTable::writeStop() {
     stop.setDateTime(_time);
     stop.setChannelMask(BitMask32());
     stop.setPosition(_lastTimelinePosition);
-    stop.setMediaID(_last.mediaID());
+    // The stop describes the last element processed: its media ID, so that
+    // the section's media IDs reach its last recorded frame.
+    stop.setMediaID(_lastTimelineMediaID != 0 ? _lastTimelineMediaID : _last.mediaID());
     stop.setPreviousPosition(_lastWrittenPosition);
     stop.setSectionID(_sectionID);
     stop.setPreviousChannelMask(_lastMask);
@@ -243,6 +248,7 @@ void RecordingTable::updateLocked(const TimelineElement& element, const PagePosi
             _reserved.setChannelMask(BitMask32(_reserved.channelMask().word() | element.channelMask().word()));
             _time = time;
             _lastTimelinePosition = position;
+            _lastTimelineMediaID = element.mediaID();
             return;
         }
         const bool pause = laterByMoreThanOneSecond(time, _time) && !_last.channelMask().isEmpty();
@@ -274,6 +280,7 @@ void RecordingTable::updateLocked(const TimelineElement& element, const PagePosi
     _reserved.setPreviousChannelMask(_lastMask);
     _time = time;
     _lastTimelinePosition = position;
+    _lastTimelineMediaID = element.mediaID();
 }
 
 void RecordingTable::nextSectionLocked(std::uint32_t sectionID) {
@@ -436,6 +443,7 @@ void RecordingTable::rollback(std::uint32_t sectionID, std::uint64_t after) {
             _lastMask = entry.channelMask();
             _time = entry.dateTime();
             _lastTimelinePosition = entry.position();
+            _lastTimelineMediaID = entry.mediaID();
             rebuildSections();
             char line[320];
             std::snprintf(line, sizeof line,
@@ -489,6 +497,7 @@ void RecordingTable::replayTimeline(const PagePosition& from) {
         if (advancing && element.dateTime() == start) {
             _time = element.dateTime();
             _lastTimelinePosition = it.position();
+            _lastTimelineMediaID = element.mediaID();
             continue;
         }
         advancing = false;

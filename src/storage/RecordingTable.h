@@ -80,6 +80,7 @@ private:
     std::map<std::uint32_t, RecordingSection> _sections;
     PagePosition _lastWrittenPosition;
     PagePosition _lastTimelinePosition;
+    std::uint64_t _lastTimelineMediaID = 0;
     std::uint32_t _sectionID = 1;
     BitMask32 _lastMask;
     std::vector<std::uint32_t> _newSections;

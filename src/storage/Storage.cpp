@@ -78,6 +78,11 @@ void Storage::removeListener(IStorageListener* listener) {
     _listeners.erase(std::remove(_listeners.begin(), _listeners.end(), listener), _listeners.end());
 }
 
+bool Storage::hasListener(const IStorageListener* listener) const {
+    Mutex::ScopedLock lock(_listenerMutex);
+    return std::find(_listeners.begin(), _listeners.end(), listener) != _listeners.end();
+}
+
 std::vector<IStorageListener*> Storage::listeners() const {
     Mutex::ScopedLock lock(_listenerMutex);
     return _listeners;

@@ -128,7 +128,7 @@ public:
     virtual bool onSaveFailure(Page& page, bool inTransaction);
 
     virtual bool isValid() const;
-    bool isOpen() const { return !_closed; }
+    virtual bool isOpen() const { return !_closed; }
     virtual UniqueID repositoryID() const;
     virtual UniqueID storageID() const;
     virtual std::uint32_t pageCount() const;
@@ -208,6 +208,7 @@ public:
 
     void addListener(IStorageListener* listener);
     void removeListener(IStorageListener* listener);
+    bool hasListener(const IStorageListener* listener) const;
 
     // Track access.
     Timeline& timeline() { return *_timeline; }

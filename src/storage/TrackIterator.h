@@ -20,6 +20,9 @@ class Storage;
 // a page that the overwrite freed and reused answers false with
 // wasOverwritten() set (start again from first()). A broken link anywhere
 // else is damage: it is logged and raises VarnelException code 4.
+//
+// An iterator holds pages of its storage's page cache: it must go before the
+// storage is closed.
 class TrackIterator {
 public:
     TrackIterator(Storage& storage, const PageType& type);
