@@ -1,0 +1,293 @@
+#include "ostrel-storage/StorageTool.h"
+
+#include "base/Exception.h"
+#include "base/File.h"
+#include "base/UniqueID.h"
+#include "storage/FixedSizeFileStorage.h"
+#include "storage/FreePageList.h"
+#include "storage/RecordingTable.h"
+#include "storage/VarnelException.h"
+#include "storage/aio/DirectStorageFile.h"
+#include "storage/pager/FreePageListPage.h"
+#include "storage/pager/SuperBlock.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ostrel {
+namespace {
+
+const char* const Usage =
+    "usage: ostrel-storage format [--repository UUID] [--page-size N] FILE SIZE_GB\n"
+    "       ostrel-storage info FILE\n"
+    "       ostrel-storage log FILE\n";
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
+std::string timeText(const DateTime& time) { return time.isSet() ? time.toString() : "-"; }
+
+std::string messageOf(const Exception& e) {
+    if (const auto* varnel = dynamic_cast<const VarnelException*>(&e)) {
+        std::string text = VarnelException::messageOf(varnel->code());
+        if (!varnel->detail().empty()) {
+            text += ": " + varnel->detail();
+        }
+        return text;
+    }
+    return e.message() ? e.message() : e.typeName();
+}
+
+// Opens a storage file for reading only, with a one-line reason when it
+// cannot: the file is missing, holds no storage, is damaged, or waits for a
+// repair that only a writable open performs.
+std::unique_ptr<FixedSizeFileStorage> openForReading(const std::string& path, std::ostream& err) {
+    try {
+        if (!File::exists(path)) {
+            err << "ostrel-storage: " << path << ": no such file\n";
+            return nullptr;
+        }
+        DirectStorageFile file(path, DirectStorageFile::Mode::ReadOnly);
+        SuperBlock superBlock;
+        superBlock.load(&file, nullptr, 0, file.sectorSize());
+        if (!superBlock.isValid()) {
+            err << "ostrel-storage: " << path << ": not a storage file (unformatted or foreign)\n";
+            return nullptr;
+        }
+    } catch (const VarnelException& e) {
+        err << "ostrel-storage: " << path << ": damaged storage file: " << messageOf(e) << "\n";
+        return nullptr;
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        return nullptr;
+    }
+    auto storage = std::make_unique<FixedSizeFileStorage>(FixedSizeFileStorage::Access::ReadOnly);
+    try {
+        if (!storage->open(path, false, Storage::CheckOnly)) {
+            err << "ostrel-storage: " << path
+                << ": storage corrupted (an interrupted change waits in its journal; a writable open repairs it)\n";
+            return nullptr;
+        }
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        return nullptr;
+    }
+    return storage;
+}
+
+} // namespace
+
+std::uint64_t StorageTool::fileSizeFor(const std::string& gigabytes) {
+    if (gigabytes.empty()) {
+        return 0;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(gigabytes.c_str(), &end);
+    if (errno != 0 || end == gigabytes.c_str() || *end != '\0' || !std::isfinite(value) || value <= 0 ||
+        value > 1e9) {
+        return 0;
+    }
+    const std::uint64_t bytes = static_cast<std::uint64_t>(value * 1000.0 * 1000.0 * 1000.0);
+    return (bytes / BlockSize + 1) * BlockSize;
+}
+
+int StorageTool::usage(std::ostream& err, const std::string& problem) {
+    err << "ostrel-storage: " << problem << "\n" << Usage;
+    return 2;
+}
+
+int StorageTool::run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        return usage(err, "no command");
+    }
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "format") {
+        return format(rest, out, err);
+    }
+    if (command == "info" || command == "log") {
+        if (rest.size() != 1) {
+            return usage(err, command + " takes one FILE");
+        }
+        return command == "info" ? info(rest[0], out, err) : log(rest[0], out, err);
+    }
+    if (command == "--help" || command == "-h" || command == "help") {
+        out << Usage;
+        return 0;
+    }
+    return usage(err, "unknown command '" + command + "'");
+}
+
+int StorageTool::format(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> positional;
+    std::optional<UniqueID> repository;
+    std::uint32_t pageSize = StorageFormatOptions::DefaultPageSize;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--repository" || arg == "--page-size") {
+            if (i + 1 >= args.size()) {
+                return usage(err, arg + " needs a value");
+            }
+            const std::string& value = args[++i];
+            if (arg == "--repository") {
+                repository = UniqueID::parse(value);
+                if (!repository) {
+                    return usage(err, "'" + value + "' is not a UUID");
+                }
+            } else {
+                char* end = nullptr;
+                const unsigned long size = std::strtoul(value.c_str(), &end, 10);
+                if (value.empty() || *end != '\0' || size == 0 || size % 4096 != 0 || size > 0x40000000ul) {
+                    return usage(err, "page size '" + value + "' is not a multiple of 4096");
+                }
+                pageSize = static_cast<std::uint32_t>(size);
+            }
+        } else if (arg.rfind("--", 0) == 0) {
+            return usage(err, "unknown option '" + arg + "'");
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 2) {
+        return usage(err, "format takes FILE and SIZE_GB");
+    }
+    const std::string& path = positional[0];
+    const std::uint64_t size = fileSizeFor(positional[1]);
+    if (size == 0) {
+        return usage(err, "size '" + positional[1] + "' is not a positive number of gigabytes");
+    }
+    try {
+        if (File::exists(path)) {
+            err << "ostrel-storage: " << path << ": file exists\n";
+            return 1;
+        }
+        File::create(path, static_cast<std::int64_t>(size));
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        return 1;
+    }
+    StorageFormatOptions options;
+    options.repositoryID = repository ? *repository : UniqueID();
+    options.pageSize = pageSize;
+    options.recorderType = RecorderType::Flac;
+    try {
+        FixedSizeFileStorage storage;
+        storage.open(path, true, Storage::CorrectionAndRecovery);
+        storage.format(options);
+        const std::uint32_t pages = storage.pageCount();
+        const std::string storageID = storage.storageID().toString();
+        if (!storage.close(true)) {
+            throw VarnelException(VarnelException::InvalidStorage, "the formatted file could not be closed cleanly");
+        }
+        out << "formatted " << path << ": " << size << " bytes, " << pages << " pages of " << pageSize
+            << " bytes, repository " << options.repositoryID.toString() << ", storage " << storageID << "\n";
+        return 0;
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        try {
+            File::remove(path);
+        } catch (const Exception&) {
+            // The error above is what counts.
+        }
+        return 1;
+    }
+}
+
+int StorageTool::info(const std::string& path, std::ostream& out, std::ostream& err) {
+    std::unique_ptr<FixedSizeFileStorage> storage = openForReading(path, err);
+    if (!storage) {
+        return 1;
+    }
+    try {
+        const SuperBlock& sb = storage->superBlock();
+        out << "File:             " << path << "\n";
+        out << "File size:        " << storage->fileSize() << " bytes\n";
+        out << "Description:      " << sb.description() << "\n";
+        out << "Version:          " << sb.version() << "\n";
+        out << "Repository ID:    " << sb.repositoryID().toString() << "\n";
+        out << "Storage ID:       " << sb.storageID().toString() << "\n";
+        out << "Recorder type:    " << sb.recorderType().toString() << "\n";
+        out << "Page size:        " << sb.pageSize() << "\n";
+        out << "Page count:       " << sb.pageCount() << "\n";
+        out << "Page byte order:  " << (sb.pageByteOrder() == BigEndian ? "big-endian" : "little-endian") << "\n";
+        out << "First page at:    " << sb.firstPageOffset() << "\n";
+        out << "Formatted:        " << timeText(sb.formattedTime()) << "\n";
+        out << "First item ID:    " << sb.firstItemID() << "\n";
+        out << "Boot time:        " << timeText(sb.bootTime()) << "\n";
+        out << "Time-stamp basis: " << sb.timeStampBasis() << "\n";
+        out << "Checksum:         " << hex(sb.checksum()) << "\n";
+        out << "Flags:            " << hex(sb.flags().word()) << "\n";
+        out << "Tracks:\n";
+        TrackListItem item;
+        for (std::size_t i = 0; sb.getTrack(i, item); ++i) {
+            out << "  " << item.type().toString() << "  first " << item.firstPage() << " ("
+                << hex(item.firstPageChecksum()) << ")  last " << item.lastPage() << " ("
+                << hex(item.lastPageChecksum()) << ")\n";
+        }
+        std::uint64_t free = 0;
+        if (const std::optional<TrackListItem> list = storage->findTrack(PageType::FreePageList)) {
+            FreePageListPage page(&storage->superBlock(), &storage->pageCache());
+            page.loadVerified(list->firstPage(), PageType::FreePageList, list->firstPageChecksum(), true);
+            FreePageList pages(sb.pageCount());
+            pages.load(page, sb.pageCount());
+            free = pages.freeCount();
+        }
+        out << "Pages:            " << (sb.pageCount() - free) << " used, " << free << " free of " << sb.pageCount()
+            << "\n";
+        out << "Last media ID:    " << storage->lastIssuedItemID() << "\n";
+        Interval recorded;
+        if (storage->recordingInterval(recorded)) {
+            out << "Recorded:         " << recorded.toString() << "\n";
+        } else {
+            out << "Recorded:         nothing\n";
+        }
+        out << "Sections:\n";
+        for (const RecordingSection& section : storage->recordingTable().sections()) {
+            out << "  #" << section.sectionID() << " " << section.interval().toString() << " media IDs "
+                << section.firstMediaID() << "~" << section.lastMediaID() << (section.isStopped() ? " stopped" : "")
+                << "\n";
+            for (const Interval& run : section.intervals()) {
+                out << "    " << run.toString() << "\n";
+            }
+        }
+        std::map<std::string, std::string> entries;
+        storage->allInfo(entries);
+        out << "Info:\n";
+        for (const auto& [key, value] : entries) {
+            out << "  " << key << " = " << value << "\n";
+        }
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int StorageTool::log(const std::string& path, std::ostream& out, std::ostream& err) {
+    std::unique_ptr<FixedSizeFileStorage> storage = openForReading(path, err);
+    if (!storage) {
+        return 1;
+    }
+    try {
+        for (const LogMessage& message : storage->readLog()) {
+            out << timeText(message.time) << " [" << message.level << "] " << message.text << "\n";
+        }
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace ostrel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+
+// The commands of ostrel-storage:
+//   format [--repository UUID] [--page-size N] FILE SIZE_GB
+//       creates FILE as the application does (SIZE_GB x 10^9 bytes, rounded
+//       up to whole 524288-byte blocks plus one, preallocated) and formats it
+//       for the repository (a new random one unless given);
+//   info FILE   the superblock, the track list, page usage, the recorded
+//               interval, the recording sections and the info entries;
+//   log FILE    the storage's own log, oldest message first.
+// Files are inspected read-only. Every failure is one line on the error
+// stream and exit status 1 (2 for a command line that cannot be understood).
+class StorageTool {
+public:
+    static constexpr std::uint32_t BlockSize = 524288;
+
+    int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+    // Bytes of a storage file of `gigabytes`: the value times 10^9,
+    // truncated, then (bytes / 524288 + 1) x 524288. Negative, infinite or
+    // unreadable sizes answer 0.
+    static std::uint64_t fileSizeFor(const std::string& gigabytes);
+
+private:
+    int format(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+    int info(const std::string& path, std::ostream& out, std::ostream& err);
+    int log(const std::string& path, std::ostream& out, std::ostream& err);
+    int usage(std::ostream& err, const std::string& problem);
+};
+
+} // namespace ostrel

@@ -1,0 +1,10 @@
+#include "ostrel-storage/StorageTool.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return ostrel::StorageTool().run(args, std::cout, std::cerr);
+}
