@@ -249,6 +249,11 @@ std::uint64_t StorageCorrector::nextItemID() {
 void StorageCorrector::recovery() {
     const std::optional<TimelineElement> last = lastTimelineElement();
     const std::uint64_t startID = last ? last->mediaID() : _storage.superBlock().firstItemID();
+    if (!last && _storage.hasTrack(PageType::RecordingTable)) {
+        // The sections name positions of a timeline that no longer exists;
+        // they are rebuilt from the timeline the media track gives.
+        _tracks.deleteTrack(PageType::RecordingTable);
+    }
     StorageRecoverer recoverer(_storage);
     recoverer.recoverTimeline();
     recoverer.recoverRecordingTable();

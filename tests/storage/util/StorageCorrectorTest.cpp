@@ -186,6 +186,31 @@ TEST(StorageCorrectorTest, TimelineFallsBackToItsOwnChainWhenTheRecordingTableCa
     EXPECT_TRUE(StorageChecker(*f.storage).check());
 }
 
+TEST(StorageCorrectorTest, MediaFallsBackToItsOwnChainWhenTheTimelineCannotLead) {
+    Fixture f;
+    f.record(120, 1500);
+    const TrackListItem media = f.track(PageType::Media);
+    const TrackListItem timeline = f.track(PageType::Timeline);
+    ASSERT_EQ(timeline.firstPage(), timeline.lastPage());
+    f.storage->close(true);
+    f.putPageWord(media.lastPage(), 60, f.pageWord(media.lastPage(), 60) ^ 0x5A5A5A5A);
+    f.putPageWord(timeline.lastPage(), 60, f.pageWord(timeline.lastPage(), 60) ^ 0x33333333);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    EXPECT_TRUE(f.logged("TIML Track delete"));
+    EXPECT_TRUE(f.logged("MDEA Type recover"));
+    const TrackListItem now = f.track(PageType::Media);
+    EXPECT_NE(now.lastPage(), media.lastPage());
+    // Every frame left in the media track is indexed again by the rebuild.
+    const std::vector<std::uint64_t> ids = f.timelineIDs();
+    ASSERT_FALSE(ids.empty());
+    EXPECT_EQ(ids.front(), 1u);
+    for (std::size_t i = 1; i < ids.size(); ++i) {
+        EXPECT_EQ(ids[i], ids[i - 1] + 1);
+    }
+    EXPECT_TRUE(StorageChecker(*f.storage).check());
+}
+
 TEST(StorageCorrectorTest, TornLastTimelinePageKeepsItsSoundElements) {
     Fixture f;
     f.record(50);
