@@ -26,6 +26,9 @@
 #include "storage/pager/SuperBlock.h"
 #include "storage/transaction/ITransactionHandler.h"
 #include "storage/transaction/PageFlushTransaction.h"
+#include "storage/util/StorageCorrector.h"
+#include "storage/util/StorageInformation.h"
+#include "storage/util/StorageMigrator.h"
 #include "storage/util/StorageUtility.h"
 
 #include <algorithm>
@@ -409,14 +412,12 @@ std::uint64_t Storage::timelineNextItemID() {
 }
 
 bool Storage::correctAtOpen(int mode, std::uint64_t& nextItemID) {
-    if (!isReadOnly() && mode >= Correction && isAbleTo(VarnelAbility::Journaling)) {
-        // An interrupted transaction is undone before anything reads the tracks.
-        transactionHandler().recover();
-    } else if (isAbleTo(VarnelAbility::Journaling) && !StorageUtility(*this).isEmpty(PageType::Journal)) {
-        return false;
+    StorageInformation::dump(*this);
+    if (!isReadOnly()) {
+        // Files of older engines are brought to the current layout first.
+        migrateStorage(*this);
     }
-    nextItemID = timelineNextItemID();
-    return true;
+    return StorageCorrector::correctAtOpen(*this, mode, nextItemID);
 }
 
 bool Storage::open(const std::string& path, bool exclusive, int correctionMode) {

@@ -79,7 +79,10 @@ bool StorageCorrector::correction() {
     try {
         rollbackTransaction();
         StorageUtility utility(_storage);
-        if (utility.isEmpty(PageType::Media) && utility.isEmpty(PageType::PreEvent)) {
+        // Text-in records are kept even without frames: the shortcut applies
+        // only when the storage holds no frame and no record.
+        if (utility.isEmpty(PageType::Media) && utility.isEmpty(PageType::PreEvent) &&
+            utility.isEmpty(PageType::TextIn)) {
             for (const PageType* type : DataTracks) {
                 if (_storage.hasTrack(*type)) {
                     _tracks.deleteTrack(*type);

@@ -133,7 +133,9 @@ std::uint32_t LastPageCorrector::soundItems(const Page& page) {
     if (!item) {
         return page.itemCount();
     }
-    const bool strictlyAscending = !(page.type() == PageType::RecordingTable);
+    // Section entries and the stop record of a text run repeat the media ID
+    // of the item before them.
+    const bool strictlyAscending = !(page.type() == PageType::RecordingTable) && !(page.type() == PageType::TextIn);
     std::uint32_t offset = page.firstItemOffset();
     std::uint64_t previous = 0;
     std::uint32_t sound = 0;
