@@ -10,6 +10,8 @@
 #include "storage/aio/DirectStorageFile.h"
 #include "storage/pager/FreePageListPage.h"
 #include "storage/pager/SuperBlock.h"
+#include "storage/util/StorageChecker.h"
+#include "storage/util/StorageCorrector.h"
 
 #include <cerrno>
 #include <cmath>
@@ -27,7 +29,9 @@ namespace {
 const char* const Usage =
     "usage: ostrel-storage format [--repository UUID] [--page-size N] FILE SIZE_GB\n"
     "       ostrel-storage info FILE\n"
-    "       ostrel-storage log FILE\n";
+    "       ostrel-storage log FILE\n"
+    "       ostrel-storage check FILE\n"
+    "       ostrel-storage repair FILE\n";
 
 std::string hex(std::uint32_t value) {
     char text[16];
@@ -116,9 +120,15 @@ int StorageTool::run(const std::vector<std::string>& args, std::ostream& out, st
     if (command == "format") {
         return format(rest, out, err);
     }
-    if (command == "info" || command == "log") {
+    if (command == "info" || command == "log" || command == "check" || command == "repair") {
         if (rest.size() != 1) {
             return usage(err, command + " takes one FILE");
+        }
+        if (command == "check") {
+            return check(rest[0], out, err);
+        }
+        if (command == "repair") {
+            return repair(rest[0], out, err);
         }
         return command == "info" ? info(rest[0], out, err) : log(rest[0], out, err);
     }
@@ -287,6 +297,80 @@ int StorageTool::log(const std::string& path, std::ostream& out, std::ostream& e
         err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
         return 1;
     }
+    return 0;
+}
+
+namespace {
+
+// A read-only storage whose open keeps what the check found wrong.
+class CheckedStorage final : public FixedSizeFileStorage {
+public:
+    CheckedStorage() : FixedSizeFileStorage(Access::ReadOnly) {}
+    const std::string& problem() const { return _problem; }
+
+protected:
+    bool correctAtOpen(int, std::uint64_t& nextItemID) override {
+        StorageChecker checker(*this);
+        if (!checker.check()) {
+            _problem = checker.problem();
+            return false;
+        }
+        nextItemID = StorageCorrector(*this).nextItemID();
+        return true;
+    }
+
+private:
+    std::string _problem;
+};
+
+} // namespace
+
+int StorageTool::check(const std::string& path, std::ostream& out, std::ostream& /*err*/) {
+    CheckedStorage storage;
+    try {
+        if (!storage.open(path, false, Storage::CheckOnly)) {
+            out << path << ": " << (storage.problem().empty() ? "not a storage file" : storage.problem()) << "\n";
+            return 1;
+        }
+        storage.close(false);
+    } catch (const Exception& e) {
+        out << path << ": " << messageOf(e) << "\n";
+        return 1;
+    }
+    out << "ok\n";
+    return 0;
+}
+
+int StorageTool::repair(const std::string& path, std::ostream& out, std::ostream& err) {
+    FixedSizeFileStorage storage;
+    bool opened = false;
+    try {
+        opened = storage.open(path, true, Storage::CorrectionAndRecovery);
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        return 1;
+    }
+    try {
+        // The lines of this open: everything after its "[OPEN] <path>" line.
+        const std::vector<LogMessage> messages = opened ? storage.readLog() : std::vector<LogMessage>{};
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < messages.size(); ++i) {
+            if (messages[i].text.rfind("[OPEN] " + path + " ", 0) == 0) {
+                from = i + 1;
+            }
+        }
+        for (std::size_t i = from; i < messages.size(); ++i) {
+            out << messages[i].text << "\n";
+        }
+    } catch (const Exception& e) {
+        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        return 1;
+    }
+    if (!opened) {
+        err << "ostrel-storage: " << path << ": the storage is corrupted beyond repair or not a storage file\n";
+        return 1;
+    }
+    storage.close(true);
     return 0;
 }
 

@@ -14,8 +14,12 @@ namespace ostrel {
 //       for the repository (a new random one unless given);
 //   info FILE   the superblock, the track list, page usage, the recorded
 //               interval, the recording sections and the info entries;
-//   log FILE    the storage's own log, oldest message first.
-// Files are inspected read-only. Every failure is one line on the error
+//   log FILE    the storage's own log, oldest message first;
+//   check FILE  the consistency check of a read-only open: "ok" (status 0)
+//               or what is wrong (status 1);
+//   repair FILE opens FILE writable with correction and recovery and prints
+//               the storage-log lines the correction wrote.
+// Files are inspected read-only, except by format and repair. Every failure is one line on the error
 // stream and exit status 1 (2 for a command line that cannot be understood).
 class StorageTool {
 public:
@@ -32,6 +36,8 @@ private:
     int format(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
     int info(const std::string& path, std::ostream& out, std::ostream& err);
     int log(const std::string& path, std::ostream& out, std::ostream& err);
+    int check(const std::string& path, std::ostream& out, std::ostream& err);
+    int repair(const std::string& path, std::ostream& out, std::ostream& err);
     int usage(std::ostream& err, const std::string& problem);
 };
 

@@ -16,18 +16,24 @@
 
 namespace ostrel {
 
+bool StorageChecker::fail(const std::string& problem) {
+    _problem = problem;
+    return false;
+}
+
 bool StorageChecker::check() {
+    _problem.clear();
     try {
         if (_storage.isAbleTo(VarnelAbility::Journaling) && !StorageUtility(_storage).isEmpty(PageType::Journal)) {
-            return false;
+            return fail("the journal holds an unfinished transaction");
         }
         return checkTracks() && checkTimeline() && checkRecordingTable();
     } catch (const VarnelException& e) {
         traceException(e);
-        return false;
+        return fail(e.toString());
     } catch (const SystemException& e) {
         traceException(e);
-        return false;
+        return fail(e.toString());
     }
 }
 
@@ -36,12 +42,13 @@ bool StorageChecker::checkTracks() {
     for (const TrackListItem& entry : _storage.tracks()) {
         Page first(&_storage.superBlock(), &_storage.pageCache());
         utility.loadPage(first, entry.type(), entry.firstPage(), entry.firstPageChecksum(), true);
+        const std::string type = entry.type().toString();
         if (first.previous() != 0 || first.previousChecksum() != 0) {
-            return false;
+            return fail(type + " first page " + std::to_string(entry.firstPage()) + " has a previous page");
         }
         if (entry.firstPage() == entry.lastPage()) {
             if (first.next() != 0 || first.nextChecksum() != 0) {
-                return false;
+                return fail(type + " last page " + std::to_string(entry.lastPage()) + " has a next page");
             }
             continue;
         }
@@ -49,7 +56,7 @@ bool StorageChecker::checkTracks() {
         Page last(&_storage.superBlock(), &_storage.pageCache());
         utility.loadPage(last, entry.type(), entry.lastPage(), entry.lastPageChecksum(), true);
         if (last.next() != 0 || last.nextChecksum() != 0) {
-            return false;
+            return fail(type + " last page " + std::to_string(entry.lastPage()) + " has a next page");
         }
     }
     return true;
@@ -105,17 +112,18 @@ bool StorageChecker::checkTimeline() {
     TrackIterator it(_storage, PageType::Timeline);
     TimelineElement element;
     if (!it.first()) {
-        return false;
+        return fail("the timeline's first element cannot be read");
     }
     it.read(element);
     if (!namesItem(_storage, element)) {
-        return false;
+        return fail("the timeline's first element " + std::to_string(element.mediaID()) + " names no stored item");
     }
     if (!it.last()) {
-        return false;
+        return fail("the timeline's last element cannot be read");
     }
     it.read(element);
-    return namesItem(_storage, element);
+    return namesItem(_storage, element) ||
+           fail("the timeline's last element " + std::to_string(element.mediaID()) + " names no stored item");
 }
 
 bool StorageChecker::checkRecordingTable() {
@@ -125,42 +133,43 @@ bool StorageChecker::checkRecordingTable() {
     TrackIterator it(_storage, PageType::RecordingTable);
     RecordingTableElement element;
     if (!it.first()) {
-        return false;
+        return fail("the recording table's first element cannot be read");
     }
     it.read(element);
     if (element.channelMask().word() == 0 || !timelineHolds(_storage, element.position(), element.mediaID())) {
-        return false;
+        return fail("the recording table's first section names no timeline element");
     }
     if (!it.last()) {
-        return false;
+        return fail("the recording table's last element cannot be read");
     }
     it.read(element);
     if (element.channelMask().word() != 0) {
-        return timelineHolds(_storage, element.position(), element.mediaID());
+        return timelineHolds(_storage, element.position(), element.mediaID()) ||
+               fail("the recording table's last section names no timeline element");
     }
     // A closing entry names the page's last video element.
     const PagePosition& position = element.position();
     if (!_storage.superBlock().isValidPosition(position)) {
-        return false;
+        return fail("the recording table's closing entry names no video element");
     }
     Page page(&_storage.superBlock(), &_storage.pageCache());
     page.load(position.number, true);
     page.checkHeader();
     if (!(page.type() == PageType::Timeline) || page.itemCount() == 0) {
-        return false;
+        return fail("the recording table's closing entry names no video element");
     }
     for (std::uint32_t offset = page.lastItemOffset(); offset >= page.firstItemOffset();
          offset -= TimelineElement::FixedSize) {
         TimelineElement candidate;
         TrackItems::readAt(page, offset, candidate);
         if (candidate.mediaType() == 0) {
-            return offset == position.offset;
+            return offset == position.offset || fail("the recording table's closing entry names no last video element");
         }
         if (offset < TimelineElement::FixedSize) {
             break;
         }
     }
-    return false;
+    return fail("the recording table's closing entry names no video element");
 }
 
 } // namespace ostrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace ostrel {
 
 class Storage;
@@ -13,13 +15,18 @@ public:
 
     // Whether the storage is consistent; a damaged page answers false.
     bool check();
+    // What the last check found wrong (empty when it passed).
+    const std::string& problem() const { return _problem; }
 
 private:
     bool checkTracks();
     bool checkTimeline();
     bool checkRecordingTable();
 
+    bool fail(const std::string& problem);
+
     Storage& _storage;
+    std::string _problem;
 };
 
 } // namespace ostrel

@@ -1,0 +1,117 @@
+#include "ostrel-storage/StorageTool.h"
+#include "storage/FixedSizeFileStorage.h"
+#include "storage/MediaElement.h"
+#include "storage/pager/SuperBlock.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+namespace {
+
+struct Directory {
+    Directory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-check-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path = pattern;
+    }
+    ~Directory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
+struct Result {
+    int status;
+    std::string out;
+};
+
+Result run(std::vector<std::string> args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = StorageTool().run(args, out, err);
+    return Result{status, out.str() + err.str()};
+}
+
+// Formats a small storage file and records frames spanning several pages;
+// answers the media track's last page.
+std::uint32_t recordFile(const std::string& path, std::uint64_t& pageOffset, std::uint32_t& pageSize) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_RDWR, 0644);
+    EXPECT_EQ(::posix_fallocate(fd, 0, 8 << 20), 0);
+    ::close(fd);
+    FixedSizeFileStorage storage;
+    storage.open(path, true, 2);
+    StorageFormatOptions options;
+    options.pageSize = 65536;
+    options.recorderType = RecorderType::Flac;
+    storage.format(options);
+    std::vector<std::uint8_t> payload(9000, 0x11);
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        MediaElement frame;
+        frame.setMediaType(MediaElement::Video);
+        frame.setChannelMask(BitMask32(1));
+        frame.setGopID(i + 1);
+        frame.setDateTime(DateTime(2024, 3, 1, 10, 0, static_cast<int>(i)));
+        frame.setDataSize(static_cast<std::uint32_t>(payload.size()));
+        frame.setPayload(payload.data());
+        storage.writeTimeline(frame, storage.writeMedia(frame));
+    }
+    const std::uint32_t last = storage.findTrack(PageType::Media)->lastPage();
+    pageOffset = storage.superBlock().pageOffset(last);
+    pageSize = storage.superBlock().pageSize();
+    storage.close(true);
+    return last;
+}
+
+TEST(StorageCheckRepairTest, CheckReportsDamageThatRepairMends) {
+    Directory dir;
+    const std::string path = dir.path + "/s.strg";
+    std::uint64_t offset = 0;
+    std::uint32_t pageSize = 0;
+    recordFile(path, offset, pageSize);
+    Result result = run({"check", path});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(result.out, "ok\n");
+
+    // The media track's last page loses its identity (its checksum word).
+    const int fd = ::open(path.c_str(), O_RDWR);
+    std::uint32_t checksum = 0;
+    ASSERT_EQ(::pread(fd, &checksum, 4, static_cast<off_t>(offset + 60)), 4);
+    checksum ^= 0xA5A5A5A5u;
+    ASSERT_EQ(::pwrite(fd, &checksum, 4, static_cast<off_t>(offset + 60)), 4);
+    ::close(fd);
+
+    result = run({"check", path});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find(path + ": "), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("ok"), std::string::npos);
+
+    result = run({"repair", path});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_NE(result.out.find("MDEA Type recover"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("[RECOVERY]"), std::string::npos) << result.out;
+
+    result = run({"check", path});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(result.out, "ok\n");
+}
+
+TEST(StorageCheckRepairTest, MissingFileIsReported) {
+    EXPECT_EQ(run({"check", "/nonexistent/ostrel.strg"}).status, 1);
+    EXPECT_EQ(run({"repair", "/nonexistent/ostrel.strg"}).status, 1);
+    EXPECT_EQ(run({"check"}).status, 2);
+}
+
+} // namespace
+} // namespace ostrel
