@@ -119,9 +119,9 @@ protected:
         return o;
     }
 
-    ArchiveResult run(const ArchiveOptions& o) {
+    ArchiveResult run(const ArchiveOptions& o) { return run(o, notInterrupted); }
+    ArchiveResult run(const ArchiveOptions& o, const std::atomic<bool>& interrupted) {
         std::ostringstream out;
-        const std::atomic<bool> interrupted{false};
         ArchiveResult result = ArchiveTool::run(o, out, interrupted, false, context);
         output = out.str();
         return result;
@@ -267,6 +267,7 @@ protected:
     std::atomic<int64_t> clock{0};
     uint16_t port = 0;
     std::string output;
+    const std::atomic<bool> notInterrupted{false};
 };
 
 SiteSettings settingsWith(const RecordingDescription& d) {
@@ -446,6 +447,40 @@ TEST_F(ArchiveEndToEndTest, ADisconnectMidChunkLosesNoArchivedFrameAndAResumeCom
     EXPECT_GE(stored.items.size(), broken.frames);
 
     startSite(settingsWith(recording()));
+    ArchiveOptions again = options(files);
+    again.resume = true;
+    const ArchiveResult resumed = run(again);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.reason << "\n" << output;
+    stored = readBack(files);
+    ASSERT_EQ(stored.items.size(), want.size());
+    expectSame(stored.items, want, 0);
+}
+
+TEST_F(ArchiveEndToEndTest, AnInterruptedRunStoresItsResumeRecordAndAResumeCompletesTheRange) {
+    std::atomic<bool> interrupted{false};
+    SiteSettings settings = settingsWith(recording());
+    // Ctrl-C arrives while the first play is out.
+    settings.log = [&interrupted](const std::string& line) {
+        if (line.find("request Play") != std::string::npos) {
+            interrupted.store(true);
+        }
+    };
+    SiteServer& site = startSite(settings);
+    const std::vector<std::string> files = {storageFile("a.strg", 200)};
+    const ArchiveResult stopped = run(options(files), interrupted);
+    EXPECT_EQ(stopped.exitCode, ArchiveTool::Interrupted) << stopped.reason << "\n" << output;
+
+    const std::vector<StoredItem> want = expected(site);
+    Stored stored = readBack(files);
+    expectSame(stored.items, want, 0);
+    if (stopped.last.isValid()) {
+        EXPECT_EQ(stored.info.at("LastVideoPosition"), stopped.last.position.toString());
+        EXPECT_EQ(stored.info.at("LastVideoMediaID"), std::to_string(stopped.last.mediaID));
+    }
+
+    if (!stopped.last.isValid()) {
+        return; // interrupted before any video frame: nothing to resume from
+    }
     ArchiveOptions again = options(files);
     again.resume = true;
     const ArchiveResult resumed = run(again);
