@@ -6,6 +6,7 @@
 #include "base/Interval.h"
 #include "base/UniqueID.h"
 #include "network/client/NetworkPlaybackClient.h"
+#include "network/client/NetworkPlaybackContext.h"
 #include "network/client/PlaybackClient.h"
 #include "network/protocol/playback/MediaFrame.h"
 #include "storage/FixedSizeFileStorage.h"
@@ -358,7 +359,10 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
         return fail("No storage to record into");
     }
 
-    NetworkArchivingClient client(context);
+    // A context of the run's own, stopped before the run returns: no network
+    // thread outlives the run (and none runs into the process's exit).
+    std::shared_ptr<NetworkPlaybackContext> ownContext = context ? nullptr : NetworkPlaybackContext::create();
+    NetworkArchivingClient client(context ? context : ownContext);
     Run runState(client);
     client.setUp(group, PlaybackClient::ArchivingQueueSize, &runState);
     client.archiver().setOverwrite(options.overwrite);
@@ -382,6 +386,9 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
         if (!client.cleanup() && exitCode == 0) {
             exitCode = 1;
             reason = "Failed to close the storage group";
+        }
+        if (ownContext) {
+            ownContext->stopAll();
         }
         result.exitCode = exitCode;
         result.reason = std::move(reason);
