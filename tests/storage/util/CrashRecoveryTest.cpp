@@ -19,7 +19,6 @@
 #include "storage/support/Frames.h"
 #include "storage/support/RecordingStorageFile.h"
 #include "storage/support/SharedStorageFile.h"
-#include "storage/util/StorageCorrector.h"
 
 #include <gtest/gtest.h>
 
@@ -43,17 +42,6 @@ using test::at;
 constexpr std::uint32_t PageSize = 8192;
 constexpr std::uint32_t Pages = 36;
 constexpr std::uint64_t FileSize = 8192 + std::uint64_t{Pages} * PageSize;
-
-// A file storage whose open runs the full consistency pass.
-class CorrectedStorage final : public FixedSizeFileStorage {
-public:
-    using FixedSizeFileStorage::FixedSizeFileStorage;
-
-protected:
-    bool correctAtOpen(int mode, std::uint64_t& nextItemID) override {
-        return StorageCorrector::correctAtOpen(*this, mode, nextItemID);
-    }
-};
 
 // One write as the file received it.
 struct LoggedWrite {
@@ -413,7 +401,7 @@ std::string runImage(const std::vector<std::uint8_t>& image, const FrameSet& sur
     };
     std::ostringstream out;
     try {
-        auto storage = std::make_unique<CorrectedStorage>(opener);
+        auto storage = std::make_unique<FixedSizeFileStorage>(opener);
         if (!storage->open("crash.strg", true, 2)) {
             return "open answered false";
         }
@@ -437,7 +425,7 @@ std::string runImage(const std::vector<std::uint8_t>& image, const FrameSet& sur
         std::set<std::uint32_t> log = logPages(*storage);
         storage->close(false);
         const std::vector<std::uint8_t> once = dataPages(file.bytes(), log);
-        storage = std::make_unique<CorrectedStorage>(opener);
+        storage = std::make_unique<FixedSizeFileStorage>(opener);
         if (!storage->open("crash.strg", true, 2)) {
             return "second open answered false";
         }
@@ -454,7 +442,7 @@ std::string runImage(const std::vector<std::uint8_t>& image, const FrameSet& sur
             }
         }
         // Recording goes on.
-        storage = std::make_unique<CorrectedStorage>(opener);
+        storage = std::make_unique<FixedSizeFileStorage>(opener);
         if (!storage->open("crash.strg", true, 2)) {
             return "third open answered false";
         }

@@ -10,8 +10,6 @@
 #include "storage/support/Frames.h"
 #include "storage/support/SharedStorageFile.h"
 #include "storage/util/StorageChecker.h"
-#include "storage/util/StorageCorrector.h"
-#include "storage/util/StorageMigrator.h"
 
 #include <gtest/gtest.h>
 
@@ -30,20 +28,6 @@ constexpr std::uint32_t PageSize = 8192;
 constexpr std::uint32_t Pages = 60;
 constexpr std::uint64_t FileSize = 8192 + std::uint64_t{Pages} * PageSize;
 
-// A file storage whose open migrates and runs the full consistency pass.
-class CorrectedStorage final : public FixedSizeFileStorage {
-public:
-    using FixedSizeFileStorage::FixedSizeFileStorage;
-
-protected:
-    bool correctAtOpen(int mode, std::uint64_t& nextItemID) override {
-        if (!isReadOnly()) {
-            migrateStorage(*this);
-        }
-        return StorageCorrector::correctAtOpen(*this, mode, nextItemID);
-    }
-};
-
 struct Fixture {
     Fixture() : memory(FileSize) {
         storage = make();
@@ -53,8 +37,8 @@ struct Fixture {
         options.recorderType = RecorderType::Flac;
         storage->format(options);
     }
-    std::unique_ptr<CorrectedStorage> make(FixedSizeFileStorage::Access access = FixedSizeFileStorage::Access::ReadWrite) {
-        return std::make_unique<CorrectedStorage>(memory.opener(), access);
+    std::unique_ptr<FixedSizeFileStorage> make(FixedSizeFileStorage::Access access = FixedSizeFileStorage::Access::ReadWrite) {
+        return std::make_unique<FixedSizeFileStorage>(memory.opener(), access);
     }
     // Key frames only, so every frame is indexed by the timeline.
     void record(int count, std::uint32_t size = 200) {
@@ -113,7 +97,7 @@ struct Fixture {
 
     test::MemoryFile memory;
     Frames frames;
-    std::unique_ptr<CorrectedStorage> storage;
+    std::unique_ptr<FixedSizeFileStorage> storage;
 };
 
 TEST(StorageCorrectorTest, CleanStorageChecksAndOpensUnchangedInEveryMode) {

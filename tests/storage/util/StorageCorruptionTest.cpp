@@ -10,7 +10,6 @@
 #include "storage/VarnelException.h"
 #include "storage/support/Frames.h"
 #include "storage/support/RecordingStorageFile.h"
-#include "storage/util/StorageCorrector.h"
 
 #include <gtest/gtest.h>
 
@@ -31,16 +30,6 @@ using test::at;
 constexpr std::uint32_t PageSize = 8192;
 constexpr std::uint32_t Pages = 24;
 constexpr std::uint64_t FileSize = 8192 + std::uint64_t{Pages} * PageSize;
-
-class CorrectedStorage final : public FixedSizeFileStorage {
-public:
-    using FixedSizeFileStorage::FixedSizeFileStorage;
-
-protected:
-    bool correctAtOpen(int mode, std::uint64_t& nextItemID) override {
-        return StorageCorrector::correctAtOpen(*this, mode, nextItemID);
-    }
-};
 
 // A file handle that refuses (and counts) writes outside the file.
 class BoundedFile final : public IStorageFile {
@@ -76,7 +65,7 @@ private:
 std::vector<std::uint8_t> validImage(int frames) {
     RecordingStorageFile file(FileSize);
     std::size_t outside = 0;
-    auto storage = std::make_unique<CorrectedStorage>(
+    auto storage = std::make_unique<FixedSizeFileStorage>(
         [&](const std::string&, bool writable) -> std::unique_ptr<IStorageFile> {
             return std::make_unique<BoundedFile>(file, writable, outside);
         });
@@ -134,7 +123,7 @@ std::string openDamaged(const std::vector<std::uint8_t>& image, std::uint64_t si
                         std::size_t& outside) {
     RecordingStorageFile file(size);
     std::memcpy(file.bytes().data(), image.data(), std::min<std::uint64_t>(size, image.size()));
-    auto storage = std::make_unique<CorrectedStorage>(
+    auto storage = std::make_unique<FixedSizeFileStorage>(
         [&](const std::string&, bool writable) -> std::unique_ptr<IStorageFile> {
             return std::make_unique<BoundedFile>(file, writable && !readOnly, outside);
         },
