@@ -93,7 +93,6 @@ void MediaTrack::collectUpTo(std::uint32_t stop, FreePageList& pages) {
 }
 
 void MediaTrack::installFirst(std::uint32_t first, FreePageList& pages) {
-
     Page header(&_storage->superBlock(), &_storage->pageCache());
     Page* page = nullptr;
     const bool isCurrent = _current->isLoaded() && _current->pageNumber() == first;

@@ -1,6 +1,5 @@
 #include "storage/MediaTrackIterator.h"
 
-#include "base/Trace.h"
 #include "storage/MediaElement.h"
 #include "storage/Storage.h"
 #include "storage/VarnelException.h"
@@ -105,8 +104,9 @@ bool MediaTrackIterator::readPayload(std::vector<std::uint8_t>& bytes) {
             linked = StorageUtility::isLinked(page, next);
         }
         if (!linked) {
+            const bool detached = next.isLoaded() && StorageUtility::isDetachedFrom(page, next);
             next.release();
-            if (isOverwritten()) {
+            if (detached || isOverwritten()) {
                 _overwritten = true;
                 return false;
             }

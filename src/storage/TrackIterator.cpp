@@ -202,7 +202,7 @@ bool TrackIterator::isOverwritten() {
         return true;
     }
     const Page& page = current();
-    if (entry->firstPage() == page.pageNumber()) {
+    if (entry->firstPage() == page.pageNumber() && entry->firstPageChecksum() == page.checksum()) {
         return false;
     }
     Page first(&_storage.superBlock(), &_storage.pageCache());
@@ -245,8 +245,9 @@ bool TrackIterator::nextPage() {
                 }
             }
             if (!linked) {
+                const bool detached = candidate->isLoaded() && StorageUtility::isDetachedFrom(*previous, *candidate);
                 candidate->release();
-                if (isOverwritten()) {
+                if (detached || isOverwritten()) {
                     trace("Track::next() FAILED 2. OVERWRITTEN\n");
                     _overwritten = true;
                     return false;

@@ -104,6 +104,7 @@ void PageCache::registerNew(std::uint32_t number, PoolBlock buffer, Page* page) 
     }
     displace(number);
     makeActive(number, buffer, page);
+    ++_generations[number];
 }
 
 PoolBlock PageCache::acquire(std::uint32_t number, bool& isCopy, Page* writerPage) {
@@ -128,10 +129,20 @@ PoolBlock PageCache::acquire(std::uint32_t number, bool& isCopy, Page* writerPag
             // A writer always starts from what is on disk; readers keep the old buffer.
             buffer = readPage(number, true);
             displace(number);
+            ++_generations[number];
         } else if (!takeIdle(number, buffer)) {
+            const std::uint64_t generation = generationOf(number);
             _mutex.unlock();
             PoolBlock read = readPage(number, writerPage != nullptr);
             _mutex.lock();
+            if (writerPage == nullptr && generationOf(number) != generation) {
+                // While the file was read the page got a newer version in
+                // memory (re-formatted, written and let go again): the bytes
+                // read may predate it and must not be kept. Look again.
+                _pool.release(read);
+                _mutex.unlock();
+                return acquire(number, isCopy, writerPage);
+            }
             active = _active.find(number);
             if (active != _active.end()) {
                 if (writerPage == nullptr) {
@@ -155,6 +166,9 @@ PoolBlock PageCache::acquire(std::uint32_t number, bool& isCopy, Page* writerPag
             } else {
                 buffer = read;
             }
+        }
+        if (writerPage != nullptr) {
+            ++_generations[number];
         }
         makeActive(number, buffer, writerPage);
         _mutex.unlock();
@@ -218,8 +232,14 @@ bool PageCache::isDisplaced(std::uint32_t number) const {
     return _displaced.count(number) > 0;
 }
 
+std::uint64_t PageCache::generationOf(std::uint32_t number) const {
+    const auto it = _generations.find(number);
+    return it == _generations.end() ? 0 : it->second;
+}
+
 void PageCache::headerWritten(std::uint32_t number, const std::byte* sector, std::size_t length) {
     Mutex::ScopedLock lock(_mutex);
+    ++_generations[number];
     PoolBlock idle;
     if (takeIdle(number, idle)) {
         _pool.release(idle);

@@ -88,6 +88,10 @@ private:
     void displace(std::uint32_t number);
     void makeActive(std::uint32_t number, PoolBlock buffer, Page* writer);
     bool takeIdle(std::uint32_t number, PoolBlock& buffer);
+    // Counts the times page `number` got a new version in memory (formatted,
+    // loaded for writing, header written past the cache), so that a reader
+    // whose file read raced with one of them does not keep stale bytes.
+    std::uint64_t generationOf(std::uint32_t number) const;
     std::size_t pageSize() const;
 
     MemoryPool& _pool;
@@ -99,6 +103,7 @@ private:
     std::map<std::uint32_t, PoolBlock> _idle;
     std::list<std::pair<std::uint32_t, PoolBlock>> _idleOrder;
     std::vector<PoolBlock> _orphans;
+    std::map<std::uint32_t, std::uint64_t> _generations;
 };
 
 } // namespace ostrel

@@ -33,6 +33,11 @@ bool StorageUtility::isLinked(const Page& page, const Page& next) {
            page.next() == next.pageNumber() && next.superChecksum() == page.superChecksum();
 }
 
+bool StorageUtility::isDetachedFrom(const Page& page, const Page& next) {
+    return next.type() == page.type() && next.checksum() == page.nextChecksum() && next.previous() == 0 &&
+           next.previousChecksum() == 0 && next.superChecksum() == page.superChecksum();
+}
+
 void StorageUtility::loadNextPage(const Page& from, Page& into, bool readOnly) {
     const std::uint32_t number = from.next();
     if (number == 0 || !_storage.superBlock().isValidPageNumber(number)) {

@@ -30,6 +30,10 @@ public:
 
     // Whether `next` is the real successor of `page` (and so the link holds).
     static bool isLinked(const Page& page, const Page& next);
+    // Whether `next` is the page `page` links to, which has since become the
+    // first page of its track (the overwrite cleared its link back): `page`
+    // was freed.
+    static bool isDetachedFrom(const Page& page, const Page& next);
 
 private:
     [[noreturn]] void refuse(const char* operation, std::uint32_t number, const char* what);
