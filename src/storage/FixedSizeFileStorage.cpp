@@ -6,6 +6,9 @@
 #include "storage/OverwritePreparer.h"
 #include "storage/aio/DirectStorageFile.h"
 
+#include <chrono>
+#include <thread>
+
 namespace ostrel {
 
 FixedSizeFileStorage::FixedSizeFileStorage(Access access) : FixedSizeFileStorage(&openFile, access) {}
@@ -29,6 +32,34 @@ std::unique_ptr<IStorageFile> FixedSizeFileStorage::openFile(const std::string& 
     }
     return std::make_unique<DirectStorageFile>(path, writable ? DirectStorageFile::Mode::ReadWrite
                                                               : DirectStorageFile::Mode::ReadOnly);
+}
+
+bool FixedSizeFileStorage::formatFile(const std::string& path, const UniqueID& repositoryID, std::uint32_t pageSize) {
+    StorageFormatOptions options;
+    options.repositoryID = repositoryID;
+    options.pageSize = pageSize;
+    options.recorderType = RecorderType::Flac;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        FixedSizeFileStorage storage;
+        try {
+            // An unformatted file answers false but keeps its handles.
+            storage.open(path, true, CorrectionAndRecovery);
+            storage.format(options);
+            storage.close(true);
+            return true;
+        } catch (const Exception& e) {
+            traceException(e);
+            try {
+                storage.close(false);
+            } catch (const Exception& closing) {
+                traceException(closing);
+            }
+        }
+    }
+    return false;
 }
 
 std::unique_ptr<IStorageFile> FixedSizeFileStorage::openHandle(const std::string& path, bool force) {

@@ -43,6 +43,13 @@ public:
     // writing when the file is marked read-only.
     static std::unique_ptr<IStorageFile> openFile(const std::string& path, bool writable);
 
+    // Formats the existing file at `path` as the application does (pages of
+    // 524288 bytes unless told, recorder type "FLAC", no description, flags
+    // or info entries) for `repositoryID`: up to 4 attempts 100 ms apart;
+    // false when all failed.
+    static bool formatFile(const std::string& path, const UniqueID& repositoryID,
+                           std::uint32_t pageSize = StorageFormatOptions::DefaultPageSize);
+
 protected:
     std::unique_ptr<IStorageFile> openHandle(const std::string& path, bool force) override;
 

@@ -244,6 +244,24 @@ TEST(StorageTest, OpenOfMissingOrUnformattedFiles) {
     EXPECT_EQ(storage.pageCount(), 20u);
 }
 
+TEST(StorageTest, TheApplicationsFormatRoutine) {
+    test::TempDirectory dir;
+    const std::string path = dir.createFile("new.strg", fileOf(20, 524288));
+    const UniqueID repository;
+    ASSERT_TRUE(FixedSizeFileStorage::formatFile(path, repository));
+    FixedSizeFileStorage storage;
+    ASSERT_TRUE(storage.open(path, true, 2));
+    EXPECT_EQ(storage.repositoryID(), repository);
+    EXPECT_EQ(storage.recorderType(), RecorderType::Flac);
+    EXPECT_EQ(storage.superBlock().pageSize(), 524288u);
+    EXPECT_EQ(storage.pageCount(), 20u);
+    storage.close(true);
+    // Too small for a storage: every attempt fails.
+    const std::string small = dir.createFile("small.strg", fileOf(2, 524288));
+    EXPECT_FALSE(FixedSizeFileStorage::formatFile(small, repository));
+    EXPECT_FALSE(FixedSizeFileStorage::formatFile(dir.file("missing.strg"), repository));
+}
+
 TEST(StorageTest, CloseAfterAFailedOpenWritesNothing) {
     MemoryFile memory(fileOf(20));
     auto storage = memory.storage();
