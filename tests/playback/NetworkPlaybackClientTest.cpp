@@ -61,6 +61,8 @@ protected:
     }
 
     SiteListener& newListener() { return listeners.emplace_back(); }
+    // Gates belong to the fixture: hooks waiting at them may run until TearDown.
+    Gate& newGate() { return gates.emplace_back(); }
 
     NetworkPlaybackClient& newClient(SiteListener& listener, int queueSize = PlaybackClient::ArchivingQueueSize) {
         clients.push_back(std::make_unique<NetworkPlaybackClient>(context));
@@ -105,6 +107,7 @@ protected:
     std::shared_ptr<NetworkPlaybackContext> context = NetworkPlaybackContext::create();
     std::unique_ptr<SiteServer> site;
     uint16_t port = 0;
+    std::deque<Gate> gates;
     std::deque<SiteListener> listeners;
     std::vector<std::unique_ptr<NetworkPlaybackClient>> clients;
 };
@@ -141,7 +144,7 @@ TEST_F(NetworkPlaybackClientTest, PlayDeliversEveryFrameInOrderWithItsExactPaylo
 TEST_F(NetworkPlaybackClientTest, PlayAgainBeforeAnyFramePlaysOnlyTheSecondRequestAndReportsOneStop) {
     SiteListener& listener = newListener();
     NetworkPlaybackClient& client = loggedIn(listener);
-    Gate gate;
+    Gate& gate = newGate();
     holdNetworkThread(gate);
     client.play(playOf(LongRange));
     client.play(playOf(SecondSection));
@@ -158,7 +161,7 @@ TEST_F(NetworkPlaybackClientTest, PlayAgainBeforeAnyFramePlaysOnlyTheSecondReque
 TEST_F(NetworkPlaybackClientTest, StopBeforeAnyFrameReportsTheSitesStopOnceAndNoFrame) {
     SiteListener& listener = newListener();
     NetworkPlaybackClient& client = loggedIn(listener);
-    Gate gate;
+    Gate& gate = newGate();
     holdNetworkThread(gate);
     client.play(playOf(LongRange));
     client.stop();
@@ -203,7 +206,7 @@ TEST_F(NetworkPlaybackClientTest, ConsecutivePlaysAfterAFinishedPlaybackEachDeli
 TEST_F(NetworkPlaybackClientTest, FramesQueuedBeforeAStopAreNotDelivered) {
     SiteListener& listener = newListener();
     NetworkPlaybackClient& client = loggedIn(listener);
-    Gate firstFrame;
+    Gate& firstFrame = newGate();
     listener.onFrame = [&](const DeliveredFrame&) {
         if (!firstFrame.reached()) {
             firstFrame.wait();
@@ -233,7 +236,7 @@ TEST_F(NetworkPlaybackClientTest, DisconnectKeepsALoggedInClientsQueuedFrames) {
     const uint16_t failingPort = failing.start();
     SiteListener& listener = newListener();
     NetworkPlaybackClient& client = loggedIn(listener, PlaybackClient::ArchivingQueueSize, failingPort);
-    Gate firstFrame;
+    Gate& firstFrame = newGate();
     listener.onFrame = [&](const DeliveredFrame&) {
         if (!firstFrame.reached()) {
             firstFrame.wait();

@@ -159,6 +159,9 @@ protected:
         client.stateMachine().frame(videoFrame(mediaID, data), true, MediaPosition(1, 2, static_cast<uint32_t>(mediaID)));
     }
 
+    // Hooks that hold the dispatcher's thread use these: they outlive the thread.
+    std::atomic<bool> release{false};
+    std::atomic<bool> holding{false};
     MediaDispatcher dispatcher;
     Listener listener;
     TestClient client;
@@ -202,8 +205,6 @@ TEST_F(PlaybackClientDeliveryTest, SiteStopReasonThreeReachesTheListenerAsTen) {
 }
 
 TEST_F(PlaybackClientDeliveryTest, FramesQueuedBeforeAStopAreNotDeliveredAfterIt) {
-    std::atomic<bool> holding{false};
-    std::atomic<bool> release{false};
     listener.onFrame = [&](const MediaFrame& frame) {
         if (frame.mediaID() == 1) {
             holding = true;
@@ -252,8 +253,6 @@ TEST_F(PlaybackClientDeliveryTest, StopFromTheListenerDoesNotWaitForItself) {
 TEST_F(PlaybackClientDeliveryTest, StopNoticeWaitsForRoomWithoutBlockingAndFollowsTheFrames) {
     // A queue that holds only a few frames, and a listener held on the first one:
     // the site's stop notice finds the queue full.
-    std::atomic<bool> holding{false};
-    std::atomic<bool> release{false};
     listener.onFrame = [&](const MediaFrame& frame) {
         if (frame.mediaID() == 1) {
             holding = true;
@@ -317,8 +316,6 @@ TEST_F(PlaybackClientDeliveryTest, FramesFarBeyondTheQueueSizeAllArriveInOrder) 
 }
 
 TEST_F(PlaybackClientDeliveryTest, StopReleasesTheNetworkThreadWaitingForRoom) {
-    std::atomic<bool> holding{false};
-    std::atomic<bool> release{false};
     listener.onFrame = [&](const MediaFrame& frame) {
         if (frame.mediaID() == 1) {
             holding = true;

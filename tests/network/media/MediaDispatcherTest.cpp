@@ -87,6 +87,10 @@ protected:
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::unique_ptr<TextClient>> clients;
+    // Hooks that hold the dispatcher's thread use these: they outlive the thread.
+    std::atomic<bool> release{false};
+    std::atomic<bool> holding{false};
+    std::atomic<bool> readyFull{false};
     MediaDispatcher dispatcher;
 };
 
@@ -158,8 +162,6 @@ TEST_F(MediaDispatcherTest, ManyProducersKeepEachClientsOrder) {
 
 TEST_F(MediaDispatcherTest, ClearedRecordsAreNotDeliveredAndLaterOnesAre) {
     TextClient& a = makeClient("a");
-    std::atomic<bool> release{false};
-    std::atomic<bool> holding{false};
     a.onDeliver = [&](const std::string& text) {
         if (text == "hold") {
             holding = true;
@@ -241,8 +243,6 @@ TEST_F(MediaDispatcherTest, RecordThatCanNeverFitIsRefusedAtOnce) {
 
 TEST_F(MediaDispatcherTest, StopReleasesProducerBlockedOnFullQueue) {
     TextClient& a = makeClient("a");
-    std::atomic<bool> release{false};
-    std::atomic<bool> holding{false};
     a.onDeliver = [&](const std::string&) {
         holding = true;
         while (!release) {
@@ -272,8 +272,6 @@ TEST_F(MediaDispatcherTest, StopReleasesProducerBlockedOnFullQueue) {
 TEST_F(MediaDispatcherTest, UnregisterReleasesProducerBlockedOnFullQueue) {
     TextClient& a = makeClient("a");
     TextClient& b = makeClient("b");
-    std::atomic<bool> release{false};
-    std::atomic<bool> holding{false};
     b.onDeliver = [&](const std::string&) {
         holding = true;
         while (!release) {
@@ -342,7 +340,6 @@ TEST_F(MediaDispatcherTest, PostFromTheDispatcherThreadNeverWaits) {
 TEST_F(MediaDispatcherTest, PostFromTheDispatcherThreadWithAFullReadyQueueIsStillDelivered) {
     TextClient& a = makeClient("a");
     TextClient& b = makeClient("b");
-    std::atomic<bool> readyFull{false};
     std::atomic<int> posted{-1};
     a.onDeliver = [&](const std::string& text) {
         if (text == "go") {
@@ -368,8 +365,6 @@ TEST_F(MediaDispatcherTest, PostFromTheDispatcherThreadWithAFullReadyQueueIsStil
 
 TEST_F(MediaDispatcherTest, TryPostRefusesWhenFullWithoutWaitingAndDeliversWhatItTook) {
     TextClient& a = makeClient("a");
-    std::atomic<bool> release{false};
-    std::atomic<bool> holding{false};
     a.onDeliver = [&](const std::string& text) {
         if (text == "hold") {
             holding = true;
