@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include "support/TestThreads.h"
+
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -14,31 +16,10 @@
 #include <vector>
 
 using namespace ostrel;
+using ostrel::testing::eventually;
+using ostrel::testing::FunctionThread;
 
 namespace {
-
-constexpr auto Patience = std::chrono::seconds(30);
-
-bool eventually(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + Patience;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        Thread::sleep(1);
-    }
-    return true;
-}
-
-class FunctionThread : public Thread {
-public:
-    explicit FunctionThread(std::function<void()> body) : Thread("queue-test"), _body(std::move(body)) {}
-    ~FunctionThread() override { join(); }
-    void run() override { _body(); }
-
-private:
-    std::function<void()> _body;
-};
 
 bool putText(BlockingRecordQueue& queue, const std::string& text) {
     return queue.put({{text.data(), text.size()}});

@@ -7,37 +7,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include "support/TestThreads.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
 
 using namespace ostrel;
+using ostrel::testing::eventually;
+using ostrel::testing::FunctionThread;
 
-namespace {
-
-bool eventually(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        Thread::sleep(1);
-    }
-    return true;
-}
-
-class FunctionThread : public Thread {
-public:
-    explicit FunctionThread(std::function<void()> body) : Thread("test"), _body(std::move(body)) {}
-    ~FunctionThread() override { join(); }
-    void run() override { _body(); }
-
-private:
-    std::function<void()> _body;
-};
-
-} // namespace
 
 TEST(MutexTest, IsRecursiveAndTracksItsOwner) {
     Mutex mutex;
