@@ -543,14 +543,17 @@ void SiteConnection::produce() {
 void SiteConnection::queueItem(const RecordingItem& item) {
     if (item.kind == RecordingItem::Kind::TextIn) {
         SitePacketBuilder::textInFrame(_packet, item.position(), _recording.textIn(item));
+        queue(_packet);
     } else {
+        // The data goes straight from the recording's pattern into the send
+        // buffer: no per-frame payload buffer and no packet copy of it.
         MediaFrame frame;
         _recording.header(item, frame);
-        _recording.payload(item, _payload);
-        frame.setData(_payload.data());
-        SitePacketBuilder::mediaFrame(_packet, true, item.position(), frame);
+        SitePacketBuilder::mediaFrameHead(_packet, true, item.position(), frame);
+        queue(_packet);
+        _recording.appendPayload(item, _out);
+        _out.resize(_out.size() + SitePacketBuilder::mediaFramePadding(frame.dataLength()));
     }
-    queue(_packet);
     ++_framesSent;
 }
 

@@ -105,7 +105,6 @@ private:
     Packet _packet;
     std::vector<uint8_t> _out;
     size_t _outOffset = 0;
-    std::vector<uint8_t> _payload;
     std::vector<uint8_t> _received;
 
     // The playback being sent: a walk over a range, or a burst of a few items.

@@ -96,11 +96,13 @@ Recording layout:
   B = gop, C = tick number, D = the tick's offset in ms. Audio frames have
   frame index 0 and the linked mask of their video channel. Events sit on
   video frames: time, MediaPosition and value (= media ID) of that frame.
-  Payload bytes (data and extension): splitmix64 seeded with
-  mediaID ^ (channel << 56) ^ (epochSeconds * 0x9E3779B97F4A7C15), where
-  epochSeconds counts the frame's date and time as UTC; per 8 bytes:
-  state += 0x9E3779B97F4A7C15, z = state, z = (z ^ z>>30) * 0xBF58476D1CE4E5B9,
-  z = (z ^ z>>27) * 0x94D049BB133111EB, z ^= z>>31, bytes of z lowest first.
+  Payload bytes (data and extension): the start of one splitmix64 stream
+  seeded with 0x5349544553494D31; per 8 bytes: state += 0x9E3779B97F4A7C15,
+  z = state, z = (z ^ z>>30) * 0xBF58476D1CE4E5B9,
+  z = (z ^ z>>27) * 0x94D049BB133111EB, z ^= z>>31, bytes of z lowest first;
+  then the stamp mediaID, epochSeconds, channel (three u64, lowest byte
+  first) XORed over the first 24 bytes, where epochSeconds counts the frame's
+  date and time as UTC.
 
 Default recording: sections 1 (2024/01/01 10:00:00-10:09:59), 2 (10:15:00-
 10:29:59) and 3 (11:00:00-11:59:59); 4 video channels at 5 frames a second,

@@ -1,5 +1,6 @@
 #include "ostrel-sitesim/SitePacketBuilder.h"
 
+#include "base/ByteBufferException.h"
 #include "network/protocol/CommonMessageType.h"
 #include "network/protocol/EncryptionKey.h"
 #include "network/protocol/FinOption.h"
@@ -18,6 +19,8 @@
 #include "network/protocol/playback/RecordingTimeTableEntry.h"
 #include "network/protocol/playback/TextInFrame.h"
 #include "ostrel-sitesim/SiteSettings.h"
+
+#include <cstdint>
 
 #include <cstring>
 
@@ -118,8 +121,9 @@ void SitePacketBuilder::sectionList(Packet& packet, const BitMask32& channels, c
     packet.finish(true);
 }
 
-void SitePacketBuilder::mediaFrame(Packet& packet, bool flag, const MediaPosition& position,
-                                   const MediaFrame& frame) {
+namespace {
+
+void putMediaFrameFields(Packet& packet, bool flag, const MediaPosition& position, const MediaFrame& frame) {
     packet.begin(PLAYBACK_MESSAGE_MEDIA_FRAME);
     packet.putBool(flag);
     position.write(packet);
@@ -137,8 +141,35 @@ void SitePacketBuilder::mediaFrame(Packet& packet, bool flag, const MediaPositio
     packet.putInt(frame.linkedChannelMask().word());
     packet.putInt(frame.extraSize());
     packet.putLong(0);
+}
+
+} // namespace
+
+void SitePacketBuilder::mediaFrame(Packet& packet, bool flag, const MediaPosition& position,
+                                   const MediaFrame& frame) {
+    putMediaFrameFields(packet, flag, position, frame);
     frame.writeData(packet);
     packet.finish(true);
+}
+
+void SitePacketBuilder::mediaFrameHead(Packet& packet, bool flag, const MediaPosition& position,
+                                       const MediaFrame& frame) {
+    putMediaFrameFields(packet, flag, position, frame);
+    // The fields end on a multiple of 4, so the padding depends on the data alone.
+    static_assert((1 + MediaPosition::WireSize + MediaFrame::HeaderSize) % 4 == 1);
+    const uint64_t data = frame.dataLength();
+    const uint64_t payload = static_cast<uint64_t>(packet.position() - Packet::HeaderSize) + data +
+                             mediaFramePadding(data);
+    if (payload > UINT32_MAX) {
+        throw ByteBufferException(ByteBufferException::IllegalArgument);
+    }
+    packet.flip();
+    packet.ByteBuffer::putInt(4, static_cast<uint32_t>(payload));
+}
+
+uint32_t SitePacketBuilder::mediaFramePadding(uint64_t dataLength) {
+    // The fields before the data take 1 + 12 + 64 bytes: 1 more than a multiple of 4.
+    return static_cast<uint32_t>((4 - (1 + dataLength) % 4) % 4);
 }
 
 void SitePacketBuilder::textInFrame(Packet& packet, const MediaPosition& position, const TextInFrame& frame) {

@@ -42,6 +42,13 @@ public:
                             const std::vector<uint32_t>& sectionIDs);
     // 517: flag; position; the header with its DateTime in frame layout; the data.
     static void mediaFrame(Packet& packet, bool flag, const MediaPosition& position, const MediaFrame& frame);
+    // The same packet without its data: everything up to the data, with the
+    // payload size of the whole packet (data and padding included), for a
+    // sender that appends the frame's data and then paddingOf(dataLength)
+    // zero bytes itself.
+    static void mediaFrameHead(Packet& packet, bool flag, const MediaPosition& position, const MediaFrame& frame);
+    // Zero bytes that follow data of that length in a 517 packet.
+    static uint32_t mediaFramePadding(uint64_t dataLength);
     // 526: position; channel mask; media ID; DateTime (frame layout); gopID;
     // frameIndex; attribute; 64 text bytes; flags.
     static void textInFrame(Packet& packet, const MediaPosition& position, const TextInFrame& frame);

@@ -6,6 +6,7 @@
 #include "ostrel-sitesim/FramePayload.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <set>
 #include <string>
 
@@ -26,6 +27,11 @@ SyntheticRecording::SyntheticRecording(RecordingDescription description, int64_t
         _starts.push_back(from + shiftSeconds);
         _lengths.push_back(section.to.epochSeconds() - from + 1);
     }
+    const uint32_t longest =
+        std::max({_description.keyFrameSize + _description.extraSize, _description.frameSize + _description.extraSize,
+                  _description.audioFrameSize});
+    _pattern.resize(longest);
+    FramePayload::pattern(_pattern.data(), _pattern.size());
 }
 
 int SyntheticRecording::slotsPerSecond() const {
@@ -227,8 +233,15 @@ void SyntheticRecording::header(const RecordingItem& item, MediaFrame& frame) co
 }
 
 void SyntheticRecording::payload(const RecordingItem& item, std::vector<uint8_t>& out) const {
-    out.resize(payloadLength(item));
-    FramePayload::fill(out.data(), out.size(), item.channel, item.mediaID, item.epochSeconds);
+    out.clear();
+    appendPayload(item, out);
+}
+
+void SyntheticRecording::appendPayload(const RecordingItem& item, std::vector<uint8_t>& out) const {
+    const size_t length = payloadLength(item);
+    const size_t at = out.size();
+    out.insert(out.end(), _pattern.begin(), _pattern.begin() + static_cast<std::ptrdiff_t>(length));
+    FramePayload::stamp(out.data() + at, length, item.channel, item.mediaID, item.epochSeconds);
 }
 
 std::string SyntheticRecording::textOf(const RecordingItem& item) const {

@@ -17,8 +17,9 @@ class MediaFrame;
 class TextInFrame;
 
 // The deterministic recording of a simulated site, computed on demand from
-// its description: nothing is stored, so a recording of any length costs no
-// memory, and every frame is the same each time it is asked for.
+// its description: nothing is stored but the payload pattern (as long as the
+// largest frame), so a recording of any length costs no more memory, and
+// every frame is the same each time it is asked for.
 //
 // Times are whole seconds counted like DateTime::epochSeconds (the fields
 // read as UTC). Ranges are inclusive at both ends, as the sites' time tables
@@ -74,6 +75,8 @@ public:
     uint32_t payloadLength(const RecordingItem& item) const;
     // The payload bytes of a video or audio item (FramePayload).
     void payload(const RecordingItem& item, std::vector<uint8_t>& out) const;
+    // The same bytes appended to `out`.
+    void appendPayload(const RecordingItem& item, std::vector<uint8_t>& out) const;
     // The text-in record of a text-in item, as a site sends it.
     TextInFrame textIn(const RecordingItem& item) const;
     // The text of a text-in item: "<rule text> <n>".
@@ -108,6 +111,9 @@ private:
     RecordingDescription _description;
     std::vector<int64_t> _starts;
     std::vector<int64_t> _lengths;
+    // FramePayload's pattern, as long as the longest payload: a payload is a
+    // copy of its start with the frame's stamp laid over it.
+    std::vector<uint8_t> _pattern;
 };
 
 } // namespace ostrel

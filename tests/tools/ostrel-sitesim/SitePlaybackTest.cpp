@@ -61,10 +61,12 @@ SiteSettings testSite() {
     return settings;
 }
 
-// The payload formula of the site, written out again here.
+// The payload formula of the site, written out again here: the common
+// splitmix64 pattern with media ID, epoch seconds and channel XORed over its
+// first 24 bytes.
 Bytes payloadOf(size_t length, int channel, uint64_t mediaID, int64_t epoch) {
     constexpr uint64_t Golden = 0x9E3779B97F4A7C15ull;
-    uint64_t state = mediaID ^ (static_cast<uint64_t>(channel) << 56) ^ (static_cast<uint64_t>(epoch) * Golden);
+    uint64_t state = 0x5349544553494D31ull;
     Bytes bytes;
     while (bytes.size() < length) {
         state += Golden;
@@ -75,6 +77,10 @@ Bytes payloadOf(size_t length, int channel, uint64_t mediaID, int64_t epoch) {
         for (int b = 0; b < 8 && bytes.size() < length; ++b) {
             bytes.push_back(static_cast<uint8_t>(z >> (8 * b)));
         }
+    }
+    const uint64_t stamp[3] = {mediaID, static_cast<uint64_t>(epoch), static_cast<uint64_t>(channel)};
+    for (size_t i = 0; i < bytes.size() && i < 24; ++i) {
+        bytes[i] ^= static_cast<uint8_t>(stamp[i / 8] >> (8 * (i % 8)));
     }
     return bytes;
 }

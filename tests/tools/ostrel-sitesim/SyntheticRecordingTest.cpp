@@ -1,11 +1,14 @@
 // The synthetic recording model on its own: visible spans as the clock
 // moves, calendars across midnight, cut event lists, key-frame ticks, the
 // cursor's filtering and anchoring to the current time.
+#include "ostrel-sitesim/FramePayload.h"
 #include "ostrel-sitesim/RecordingCursor.h"
 #include "ostrel-sitesim/SiteServer.h"
 #include "ostrel-sitesim/SyntheticRecording.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace ostrel {
 namespace {
@@ -43,6 +46,53 @@ TEST(SyntheticRecordingTest, GrowingWithoutRetainKeepsEverything) {
     ASSERT_EQ(spans.size(), 3u);
     EXPECT_EQ(spans[0].firstEpoch(), secondsOf(DateTime(2024, 1, 1, 10, 0, 0)));
     EXPECT_EQ(spans[2].lastEpoch(), secondsOf(DateTime(2024, 1, 1, 12, 59, 59)));
+}
+
+// Payloads come from a copy of one pattern with a stamp: each must still be
+// exactly the formula's bytes, differ from every other frame's, and a payload
+// shorter than the stamp keeps the stamp's start.
+TEST(SyntheticRecordingTest, PayloadsAreTheFormulasBytesAndDifferPerFrame) {
+    RecordingDescription description = RecordingDescription::defaults();
+    description.keyFrameSize = 5000;
+    description.frameSize = 1001;
+    description.audioFrameSize = 7;
+    const SyntheticRecording recording(description);
+    const auto spans = recording.spans(0);
+    std::set<std::vector<uint8_t>> seen;
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> appended = {0xEE};
+    size_t frames = 0;
+    for (int tick = 0; tick < description.frameRate; ++tick) {
+        for (const RecordingItem& item : recording.tickItems(spans[0], 0, tick, 0xFFFFFFFF)) {
+            recording.payload(item, payload);
+            ASSERT_EQ(payload.size(), recording.payloadLength(item));
+            std::vector<uint8_t> expected(payload.size());
+            FramePayload::fill(expected.data(), expected.size(), item.channel, item.mediaID, item.epochSeconds);
+            EXPECT_EQ(payload, expected) << "media ID " << item.mediaID;
+            // Appending leaves what the buffer held before alone.
+            appended.resize(1);
+            recording.appendPayload(item, appended);
+            EXPECT_EQ(std::vector<uint8_t>(appended.begin() + 1, appended.end()), expected);
+            EXPECT_EQ(appended[0], 0xEE);
+            seen.insert(payload);
+            ++frames;
+        }
+    }
+    EXPECT_EQ(seen.size(), frames);
+    EXPECT_GT(frames, 10u);
+
+    std::vector<uint8_t> pattern(30);
+    FramePayload::pattern(pattern.data(), pattern.size());
+    std::vector<uint8_t> shortPayload(5);
+    FramePayload::fill(shortPayload.data(), shortPayload.size(), 3, 0x0102030405ull, 0);
+    const uint8_t mediaIDBytes[5] = {0x05, 0x04, 0x03, 0x02, 0x01};
+    for (size_t i = 0; i < shortPayload.size(); ++i) {
+        EXPECT_EQ(shortPayload[i], pattern[i] ^ mediaIDBytes[i]);
+    }
+    std::vector<uint8_t> longPayload(30);
+    FramePayload::fill(longPayload.data(), longPayload.size(), 3, 0, 0);
+    EXPECT_EQ(longPayload[16], pattern[16] ^ 3);
+    EXPECT_EQ(longPayload[24], pattern[24]);
 }
 
 TEST(SyntheticRecordingTest, CalendarCountsEveryDayTouched) {
