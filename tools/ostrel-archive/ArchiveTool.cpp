@@ -9,6 +9,7 @@
 #include "network/client/NetworkPlaybackContext.h"
 #include "network/client/PlaybackClient.h"
 #include "network/protocol/playback/MediaFrame.h"
+#include "network/session/CloseReason.h"
 #include "storage/FixedSizeFileStorage.h"
 #include "storage/StorageGroup.h"
 #include "storage/VarnelException.h"
@@ -35,6 +36,8 @@ constexpr auto ReplyTimeout = std::chrono::seconds(30);
 // A stop asked for on Ctrl-C is confirmed by the site within this time, or
 // the run ends without waiting for it.
 constexpr auto StopTimeout = std::chrono::seconds(10);
+// How often the resume record is stored while a chunk is being archived.
+constexpr auto ResumeStoreInterval = std::chrono::seconds(5);
 
 std::string messageOf(const Exception& e) {
     if (const auto* varnel = dynamic_cast<const VarnelException*>(&e)) {
@@ -69,6 +72,115 @@ const char* failureText(int code) {
     default:
         return "Storage failure";
     }
+}
+
+// What ended a connection, in the words the application's log uses for it
+// where it has them, with the cause and the close reason number.
+std::string connectionText(int reason) {
+    const char* cause = nullptr;
+    switch (reason) {
+    case CloseReason::Requested:
+        cause = "closed";
+        break;
+    case CloseReason::NotInitialized:
+        cause = "socket library not initialised";
+        break;
+    case CloseReason::PeerClosed:
+        cause = "the site closed the connection, or a send or receive failed";
+        break;
+    case CloseReason::AccessDenied:
+        cause = "access denied";
+        break;
+    case CloseReason::NetworkDown:
+        cause = "network down";
+        break;
+    case CloseReason::AddressNotAvailable:
+        cause = "address not available or network unreachable";
+        break;
+    case CloseReason::HostDown:
+        cause = "host down";
+        break;
+    case CloseReason::HostUnreachable:
+        cause = "host unreachable";
+        break;
+    case CloseReason::HostNotFound:
+        cause = "host not found";
+        break;
+    case CloseReason::ConnectionReset:
+        cause = "connection reset";
+        break;
+    case CloseReason::TimedOut:
+        cause = "timed out";
+        break;
+    case CloseReason::ConnectionRefused:
+        cause = "nothing accepts connections at that address and port";
+        break;
+    case CloseReason::DispatcherStopping:
+        cause = "the network dispatcher is stopping";
+        break;
+    case CloseReason::InvalidPayloadSize:
+        cause = "invalid payload size in a received header";
+        break;
+    case CloseReason::ProtocolError:
+        cause = "protocol error during login";
+        break;
+    case CloseReason::NoPlaybackProfile:
+        cause = "the site offers no playback profile";
+        break;
+    case CloseReason::LoginRefused:
+    case CloseReason::LoginRefusedCode3:
+    case CloseReason::LoginRefusedCode4:
+        cause = "login refused";
+        break;
+    case CloseReason::LoginRefusedCode5:
+        cause = "login refused: no playback permission";
+        break;
+    case CloseReason::NoResponse:
+        cause = "the site stopped answering";
+        break;
+    case CloseReason::ChannelFull:
+        cause = "the site has no free channel";
+        break;
+    default:
+        cause = "unexpected close";
+        break;
+    }
+    return std::string(cause) + ", reason " + std::to_string(reason);
+}
+
+// Why a connection that never logged in failed: the log text of its close
+// reason, with the cause.
+std::string connectFailureText(int reason) {
+    const char* text = "Failed to connect";
+    switch (reason) {
+    case CloseReason::TimedOut:
+        text = "Connection timeout";
+        break;
+    case CloseReason::ConnectionRefused:
+        text = "Connection refused";
+        break;
+    case CloseReason::ProtocolError:
+    case CloseReason::NoPlaybackProfile:
+        text = "Network playback protocol not supported";
+        break;
+    case CloseReason::LoginRefused:
+    case CloseReason::LoginRefusedCode3:
+    case CloseReason::LoginRefusedCode4:
+        text = "Failed to login";
+        break;
+    case CloseReason::LoginRefusedCode5:
+        text = "Network playback permission denied";
+        break;
+    case CloseReason::NoResponse:
+        text = "No response from remote site";
+        break;
+    case CloseReason::ChannelFull:
+        text = "Network playback channel full";
+        break;
+    default:
+        break;
+    }
+    return std::string(text) + " (" + connectionText(reason) + ")";
 }
 
 // The run's side of the archiving client: what it reports, waited for by the
@@ -416,15 +528,20 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
     }
     if (!runState.waitFor([&] { return runState._connected || runState._disconnected; },
                           std::chrono::duration_cast<std::chrono::milliseconds>(ReplyTimeout), &interrupted)) {
-        return finish(interrupted.load() ? Interrupted : 1, interrupted.load() ? "" : "Failed to login");
+        return finish(interrupted.load() ? Interrupted : 1,
+                      interrupted.load() ? ""
+                                         : "Connection timeout (no login within " +
+                                               std::to_string(ReplyTimeout.count()) + " s)");
     }
     bool loggedIn = false;
+    int closeReason = 0;
     {
         std::lock_guard lock(runState.mutex());
         loggedIn = runState._connected;
+        closeReason = runState._disconnectReason;
     }
     if (!loggedIn) {
-        return finish(1, "Failed to login");
+        return finish(1, connectFailureText(closeReason));
     }
 
     const DateTime from = options.from.value_or(EarliestTime);
@@ -463,6 +580,10 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
     auto disconnected = [&] {
         std::lock_guard lock(runState.mutex());
         return runState._disconnected;
+    };
+    auto connectionLost = [&] {
+        std::lock_guard lock(runState.mutex());
+        return "Connection lost (" + connectionText(runState._disconnectReason) + ")";
     };
     Interval chunk;
     bool archivedAny = false;
@@ -511,7 +632,7 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
         } else {
             const std::optional<DateTime> start = nextRecorded(from);
             if (!start && disconnected()) {
-                return finish(1, "Connection lost");
+                return finish(1, connectionLost());
             }
             if (interrupted.load()) {
                 return finish(Interrupted, "");
@@ -523,6 +644,8 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
             startChunk(chunkFrom(*start), true);
         }
 
+        auto lastStore = Clock::now();
+        uint64_t storedMediaID = 0;
         for (;;) {
             const bool ended = runState.waitFor(
                 [&] { return runState._outcome != Run::Outcome::None || runState._disconnected; },
@@ -538,6 +661,20 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
                 return finish(Interrupted, "");
             }
             if (!ended) {
+                // Within a long chunk the record is stored now and then too,
+                // so that a run that dies loses little of what it archived.
+                if (Clock::now() - lastStore >= ResumeStoreInterval) {
+                    lastStore = Clock::now();
+                    ResumeRecord last;
+                    {
+                        std::lock_guard lock(runState.mutex());
+                        last = runState._last;
+                    }
+                    if (last.isValid() && last.mediaID != storedMediaID) {
+                        storedMediaID = last.mediaID;
+                        client.saveResumePosition(last, false);
+                    }
+                }
                 continue;
             }
             Run::Outcome outcome;
@@ -557,7 +694,7 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
                 progress.show(last, runState._frames, runState._bytes, true);
             }
             if (lost) {
-                return finish(1, "Connection lost (reason " + std::to_string(lostReason) + ")");
+                return finish(1, "Connection lost (" + connectionText(lostReason) + ")");
             }
             if (chunkFrames > 0) {
                 archivedAny = true;
@@ -568,6 +705,8 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
             // Stored after every frame of the chunk, so a crash loses nothing
             // that the record claims.
             client.saveResumePosition(last, false);
+            storedMediaID = last.mediaID;
+            lastStore = Clock::now();
             if (!chunk.to().lessThan(to)) {
                 return finish(0, "");
             }
@@ -581,7 +720,7 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
                 }
                 if (!recorded) {
                     if (disconnected()) {
-                        return finish(1, "Connection lost");
+                        return finish(1, connectionLost());
                     }
                     return finish(0, "");
                 }

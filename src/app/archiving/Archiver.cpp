@@ -11,9 +11,11 @@
 #include "storage/EventElement.h"
 #include "storage/MediaElement.h"
 #include "storage/StorageGroup.h"
+#include "storage/Timeline.h"
 #include "storage/TextInElement.h"
 #include "storage/pager/PageType.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -303,13 +305,18 @@ bool Archiver::storeResumeRecord(const ResumeRecord& record) {
         return false;
     }
     try {
+        // The frames the record names reach the file before the record does:
+        // a crash between the two writes then leaves an older record (and a
+        // resume that cuts back to it), never one that claims frames the file
+        // does not hold.
+        _group->flushTracks();
         char text[64];
         std::snprintf(text, sizeof text, "%u : (%u, %u)", record.position.first(), record.position.second(),
                       record.position.third());
         bool stored = _group->writeInfo(LastVideoPosition, text, false);
         stored = _group->writeInfo(LastVideoSectionID, std::to_string(record.sectionID), false) && stored;
         stored = _group->writeInfo(LastVideoTime, timeText(record.time), false) && stored;
-        stored = _group->writeInfo(LastVideoMediaID, std::to_string(record.mediaID), false) && stored;
+        stored = _group->writeInfo(LastVideoMediaID, std::to_string(record.mediaID), true) && stored;
         return stored;
     } catch (const SystemException& e) {
         fail("storeResumeRecord", e, true);
@@ -359,27 +366,58 @@ bool Archiver::parseTime(const std::string& text, DateTime& time) {
     }
 }
 
+bool Archiver::readResumeRecord(const Storage& storage, ResumeRecord& record) {
+    std::string value;
+    ResumeRecord loaded;
+    if (!storage.readInfo(LastVideoPosition, value) || !parsePosition(value, loaded.position)) {
+        return false;
+    }
+    if (!storage.readInfo(LastVideoSectionID, value) || !parseU32(value, loaded.sectionID)) {
+        return false;
+    }
+    if (!storage.readInfo(LastVideoTime, value) || !parseTime(value, loaded.time)) {
+        return false;
+    }
+    if (!storage.readInfo(LastVideoMediaID, value) || !parseU64(value, loaded.mediaID)) {
+        return false;
+    }
+    record = loaded;
+    return true;
+}
+
 bool Archiver::loadResumeRecord(ResumeRecord& record) {
     if (_group == nullptr) {
         return false;
     }
     try {
-        std::string value;
-        ResumeRecord loaded;
-        if (!_group->readInfo(LastVideoPosition, value) || !parsePosition(value, loaded.position)) {
-            return false;
+        // The record is stored into whichever member was recording at the
+        // time. After a switch to another member and an end before the next
+        // store, the newest record lies in the member left behind, so every
+        // member is asked; media IDs rise across the group, so the greatest
+        // one is the newest record. The current member wins a tie.
+        std::vector<Storage*> members = _group->recordStorages();
+        Storage* current = _group->current();
+        if (current != nullptr) {
+            members.erase(std::remove(members.begin(), members.end(), current), members.end());
+            members.insert(members.begin(), current);
         }
-        if (!_group->readInfo(LastVideoSectionID, value) || !parseU32(value, loaded.sectionID)) {
-            return false;
+        bool found = false;
+        ResumeRecord newest;
+        for (const Storage* member : members) {
+            ResumeRecord candidate;
+            if (!readResumeRecord(*member, candidate)) {
+                continue;
+            }
+            if (!found || candidate.mediaID > newest.mediaID) {
+                newest = candidate;
+                found = true;
+                trace("Archiver::loadResumeRecord : [%s] media ID %" PRIu64, member->path().c_str(), candidate.mediaID);
+            }
         }
-        if (!_group->readInfo(LastVideoTime, value) || !parseTime(value, loaded.time)) {
-            return false;
+        if (found) {
+            record = newest;
         }
-        if (!_group->readInfo(LastVideoMediaID, value) || !parseU64(value, loaded.mediaID)) {
-            return false;
-        }
-        record = loaded;
-        return true;
+        return found;
     } catch (const SystemException& e) {
         fail("loadResumeRecord", e, true);
         _client.stopPlayback();
@@ -395,7 +433,21 @@ bool Archiver::truncateAfter(const ResumeRecord& record) {
         return false;
     }
     try {
+        Storage* current = _group->current();
+        // Members other than the recording one may hold items after the
+        // record too: the one the record was stored in, when recording moved
+        // on to another member before the next store. Their items after the
+        // record go as well, or the resumed recording would repeat them under
+        // the same media IDs.
+        for (Storage* member : _group->recordStorages()) {
+            if (member != current && member->isValid() && member->lastIssuedItemID() > record.mediaID) {
+                trace("Archiver::truncateAfter : [%s] holds items after %" PRIu64, member->path().c_str(),
+                      record.mediaID);
+                member->truncateAfter(record.sectionID, record.mediaID);
+            }
+        }
         _group->truncateAfter(record.sectionID, record.mediaID);
+        continueNewestSection();
         return true;
     } catch (const SystemException& e) {
         fail("truncateAfter", e, true);
@@ -405,6 +457,33 @@ bool Archiver::truncateAfter(const ResumeRecord& record) {
         _client.stopPlayback();
     }
     return false;
+}
+
+void Archiver::continueNewestSection() {
+    Storage* current = _group->current();
+    if (current == nullptr) {
+        return;
+    }
+    std::uint32_t newest = 0;
+    for (const Storage* member : _group->recordStorages()) {
+        if (member != current && member->hasTrack(PageType::Timeline)) {
+            newest = std::max(newest, member->lastSectionID());
+        }
+    }
+    if (newest == 0 || current->lastSectionID() > newest) {
+        return;
+    }
+    // The cut left the recording member with older sections than another
+    // member holds (it was recording after the record only). The resumed
+    // recording is the group's newest, as after a switch: a new section above
+    // every other member's, on a fresh timeline page.
+    trace("Archiver::continueNewestSection : [%s] section %u after %u", current->path().c_str(),
+          current->lastSectionID(), newest);
+    {
+        Mutex::ScopedLock lock(current->writeMutex());
+        current->timeline().appendPage(nullptr);
+    }
+    current->setNextSectionID(newest + 1);
 }
 
 } // namespace ostrel

@@ -22,6 +22,7 @@ class MediaFrame;
 class MediaPosition;
 class NetworkArchivingClient;
 class RemoteSystemInfo;
+class Storage;
 class StorageGroup;
 class TextInFrame;
 
@@ -60,9 +61,14 @@ public:
     void setPendingEvents(const std::vector<EventListEntry>& list);
     std::size_t pendingEventCount() const;
 
+    // Flushes what is written so far, then stores the record into the
+    // current member.
     bool storeResumeRecord(const ResumeRecord& record);
-    // False when an entry is missing, cannot be read, or reading failed.
+    // The newest record of any member (the greatest media ID); false when no
+    // member holds all four entries readable, or reading failed.
     bool loadResumeRecord(ResumeRecord& record);
+    // Cuts every member back to the record, and keeps the recording member's
+    // next section the group's newest.
     bool truncateAfter(const ResumeRecord& record);
 
     // The text forms of the info entries (also what loadResumeRecord parses).
@@ -78,6 +84,8 @@ private:
         bool operator()(const EventKey& a, const EventKey& b) const;
     };
 
+    static bool readResumeRecord(const Storage& storage, ResumeRecord& record);
+    void continueNewestSection();
     void writeMatchingEvents(const MediaElement& element, const MediaPosition& position,
                              const PagePosition& timelinePos);
     // Turns a storage failure into the client's stopping phase.

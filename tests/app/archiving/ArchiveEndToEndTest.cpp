@@ -2,40 +2,40 @@
 // site on loopback, into small storage files, then the files read back and
 // compared item by item with what the site has recorded.
 #include "app/archiving/Archiver.h"
+#include "app/support/ArchiveTestSupport.h"
 #include "base/DateTime.h"
-#include "base/File.h"
 #include "base/Interval.h"
 #include "base/UniqueID.h"
 #include "network/client/NetworkPlaybackContext.h"
-#include "network/protocol/playback/MediaFrame.h"
 #include "ostrel-archive/ArchiveTool.h"
 #include "ostrel-sitesim/SiteServer.h"
-#include "ostrel-sitesim/SyntheticRecording.h"
 #include "storage/EventElement.h"
 #include "storage/FixedSizeFileStorage.h"
 #include "storage/MediaElement.h"
-#include "storage/MediaTrackIterator.h"
 #include "storage/RecordingRun.h"
-#include "storage/StorageFormatOptions.h"
 #include "storage/StorageGroup.h"
-#include "storage/TextInElement.h"
-#include "storage/TimelineElement.h"
-#include "storage/TrackIterator.h"
-#include "storage/pager/PageType.h"
+
+#include "storage/Recorder.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 using namespace ostrel;
+using namespace ostrel::testing;
 
 namespace {
 
@@ -62,17 +62,6 @@ RecordingDescription recording() {
     return d;
 }
 
-struct StoredItem {
-    uint16_t mediaType = 0;
-    int64_t epoch = 0;
-    uint32_t channels = 0;
-    uint16_t frameIndex = 0;
-    uint32_t gopID = 0;
-    uint64_t mediaID = 0;
-    std::vector<uint8_t> payload;
-    std::string text;
-};
-
 class ArchiveEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -89,15 +78,7 @@ protected:
 
     std::string storageFile(const std::string& name, uint32_t pages) {
         const std::string path = dir + "/" + name;
-        File::create(path, 8192 + int64_t{pages} * PageSize);
-        FixedSizeFileStorage storage;
-        storage.open(path, true, Storage::CorrectionAndRecovery); // false until formatted
-        StorageFormatOptions options;
-        options.repositoryID = UniqueID();
-        options.pageSize = PageSize;
-        options.recorderType = RecorderType::Flac;
-        storage.format(options);
-        EXPECT_TRUE(storage.close(true));
+        formatStorage(path, pages, PageSize);
         return path;
     }
 
@@ -127,139 +108,7 @@ protected:
         return result;
     }
 
-    // Everything the site holds now, in the order it plays it: video and
-    // audio frames with their payload, and text-in records.
-    std::vector<StoredItem> expected(const SiteServer& site) const {
-        const SyntheticRecording& rec = site.recording();
-        std::vector<StoredItem> items;
-        for (const SyntheticRecording::Span& span : rec.spans(clock.load())) {
-            for (int64_t second = span.first; second <= span.last; ++second) {
-                for (int slot = 0; slot < rec.slotsPerSecond(); ++slot) {
-                    RecordingItem item;
-                    if (!rec.itemAt(span, second, slot, item)) {
-                        continue;
-                    }
-                    StoredItem s;
-                    s.epoch = item.epochSeconds;
-                    if (item.kind == RecordingItem::Kind::TextIn) {
-                        s.mediaType = 3;
-                        s.text = rec.textOf(item);
-                        s.channels = 1u << item.channel;
-                    } else {
-                        MediaFrame frame;
-                        rec.header(item, frame);
-                        s.mediaType = frame.mediaType();
-                        s.channels = frame.channelMask().word();
-                        s.frameIndex = frame.frameIndex();
-                        s.gopID = frame.gopID();
-                        rec.payload(item, s.payload);
-                    }
-                    items.push_back(std::move(s));
-                }
-            }
-        }
-        return items;
-    }
-
-    // The group's media and text-in items in media ID order.
-    struct Stored {
-        std::vector<StoredItem> items;
-        std::map<uint64_t, StoredItem> byID;
-        std::vector<EventElement> events;
-        std::vector<RecordingRun> runs;
-        std::map<std::string, std::string> info;
-        std::map<uint64_t, PagePosition> timeline; // media ID -> timeline element (checked by reading it)
-        ResumeRecord resume;
-        bool hasResume = false;
-    };
-
-    Stored readBack(const std::vector<std::string>& paths) {
-        Stored stored;
-        StorageGroup group;
-        for (const std::string& path : paths) {
-            auto storage = std::make_unique<FixedSizeFileStorage>();
-            EXPECT_TRUE(storage->open(path, true, Storage::CorrectionAndRecovery)) << path;
-            group.addStorage(std::move(storage));
-        }
-        group.selectRecordingStorage(UniqueID::nil(), 0);
-        for (Storage* member : group.recordStorages()) {
-            MediaTrackIterator media(*member, PageType::Media);
-            for (bool more = media.first(); more; more = media.next()) {
-                MediaElement frame;
-                media.read(frame);
-                StoredItem s;
-                s.mediaType = frame.mediaType();
-                s.epoch = frame.dateTime().epochSeconds();
-                s.channels = frame.channelMask().word();
-                s.frameIndex = frame.frameIndex();
-                s.gopID = frame.gopID();
-                s.mediaID = frame.mediaID();
-                s.payload = media.readPayload();
-                stored.byID[s.mediaID] = s;
-            }
-            if (member->hasTrack(PageType::TextIn)) {
-                TrackIterator texts(*member, PageType::TextIn);
-                for (bool more = texts.first(); more; more = texts.next()) {
-                    TextInElement record;
-                    texts.read(record);
-                    StoredItem s;
-                    s.mediaType = 3;
-                    s.epoch = record.dateTime().epochSeconds();
-                    s.channels = record.channelMask().word();
-                    s.mediaID = record.mediaID();
-                    s.text = record.text();
-                    stored.byID[s.mediaID] = s;
-                }
-            }
-            if (member->hasTrack(PageType::Event)) {
-                TrackIterator events(*member, PageType::Event);
-                for (bool more = events.first(); more; more = events.next()) {
-                    EventElement event;
-                    events.read(event);
-                    stored.events.push_back(event);
-                    // The event's timeline position names the element of its frame.
-                    TrackIterator timeline(*member, PageType::Timeline);
-                    if (timeline.seek(event.timelinePos())) {
-                        TimelineElement element;
-                        timeline.read(element);
-                        EXPECT_EQ(element.mediaID(), event.mediaID());
-                    } else {
-                        ADD_FAILURE() << "event timeline position does not name a timeline element";
-                    }
-                }
-            }
-        }
-        for (auto& [id, item] : stored.byID) {
-            stored.items.push_back(item);
-        }
-        group.recordingTimeTable(BitMask32(BitMask32::AllBits), Interval(DateTime(1970, 1, 1, 0, 0, 0), DateTime()),
-                                 stored.runs);
-        group.allInfo(stored.info);
-        group.close(true);
-        return stored;
-    }
-
-    // Stored items compared with a stretch of the expected ones.
-    static void expectSame(const std::vector<StoredItem>& stored, const std::vector<StoredItem>& expected,
-                           std::size_t offset) {
-        ASSERT_LE(offset + stored.size(), expected.size());
-        for (std::size_t i = 0; i < stored.size(); ++i) {
-            const StoredItem& s = stored[i];
-            const StoredItem& e = expected[offset + i];
-            ASSERT_EQ(s.mediaType, e.mediaType) << "item " << i;
-            ASSERT_EQ(s.epoch, e.epoch) << "item " << i;
-            ASSERT_EQ(s.channels, e.channels) << "item " << i;
-            ASSERT_EQ(s.frameIndex, e.frameIndex) << "item " << i;
-            ASSERT_EQ(s.gopID, e.gopID) << "item " << i;
-            ASSERT_EQ(s.payload, e.payload) << "item " << i;
-            ASSERT_EQ(s.text, e.text) << "item " << i;
-        }
-    }
-
-    static std::size_t videoCount(const std::vector<StoredItem>& items) {
-        return static_cast<std::size_t>(
-            std::count_if(items.begin(), items.end(), [](const StoredItem& i) { return i.mediaType == 0; }));
-    }
+    std::vector<StoredItem> expected(const SiteServer& site) const { return expectedItems(site, clock.load()); }
 
     std::string dir;
     std::shared_ptr<NetworkPlaybackContext> context;
@@ -283,13 +132,10 @@ TEST_F(ArchiveEndToEndTest, ARangeOfSeveralSectionsIsArchivedWithEveryFrameEvent
     ASSERT_EQ(result.exitCode, 0) << result.reason << "\n" << output;
 
     const std::vector<StoredItem> want = expected(site);
-    const Stored stored = readBack(files);
+    const StoredGroup stored = readBack(files);
     ASSERT_EQ(stored.items.size(), want.size());
     expectSame(stored.items, want, 0);
-    EXPECT_EQ(result.frames, want.size() - static_cast<std::size_t>(std::count_if(want.begin(), want.end(),
-                                                                                  [](const StoredItem& i) {
-                                                                                      return i.mediaType == 3;
-                                                                                  })));
+    EXPECT_EQ(result.frames, want.size() - countOfType(want, 3));
 
     // Events: type 2 every 10 s from second 2 on channel 0 (stored as type 3),
     // type 4 once at second 5 on channel 1 (type 1); types 64 and 0 are skipped.
@@ -357,7 +203,7 @@ TEST_F(ArchiveEndToEndTest, AResumeAfterTheSiteRecordedMoreContinuesWithoutLossO
     ASSERT_EQ(second.exitCode, 0) << second.reason << "\n" << output;
 
     const std::vector<StoredItem> want = expected(site);
-    const Stored stored = readBack(files);
+    const StoredGroup stored = readBack(files);
     EXPECT_GT(stored.items.size(), firstCount);
     ASSERT_EQ(stored.items.size(), want.size());
     expectSame(stored.items, want, 0);
@@ -394,14 +240,12 @@ TEST_F(ArchiveEndToEndTest, AFullGroupWithoutOverwriteStopsAndKeepsWhatWasWritte
     EXPECT_EQ(result.reason, "Record storage full");
 
     const std::vector<StoredItem> want = expected(site);
-    const Stored stored = readBack(files);
+    const StoredGroup stored = readBack(files);
     ASSERT_GT(stored.items.size(), 0u);
     EXPECT_LT(stored.items.size(), want.size());
     expectSame(stored.items, want, 0);
     // Every frame reported as archived is there.
-    const std::size_t media = stored.items.size() - static_cast<std::size_t>(std::count_if(
-                                                        stored.items.begin(), stored.items.end(),
-                                                        [](const StoredItem& i) { return i.mediaType == 3; }));
+    const std::size_t media = stored.items.size() - countOfType(stored.items, 3);
     EXPECT_EQ(media, result.frames);
 }
 
@@ -414,7 +258,7 @@ TEST_F(ArchiveEndToEndTest, AFullGroupWithOverwriteKeepsRecordingIntoTheOldestDa
     ASSERT_EQ(result.exitCode, 0) << result.reason << "\n" << output;
 
     const std::vector<StoredItem> want = expected(site);
-    const Stored stored = readBack(files);
+    const StoredGroup stored = readBack(files);
     ASSERT_GT(stored.items.size(), 0u);
     ASSERT_LT(stored.items.size(), want.size());
     // What is left is the newest part of the recording, without a hole, up to its last item.
@@ -441,7 +285,7 @@ TEST_F(ArchiveEndToEndTest, ADisconnectMidChunkLosesNoArchivedFrameAndAResumeCom
     EXPECT_NE(broken.reason.find("Connection lost"), std::string::npos) << broken.reason;
 
     const std::vector<StoredItem> want = expected(first);
-    Stored stored = readBack(files);
+    StoredGroup stored = readBack(files);
     ASSERT_GT(stored.items.size(), 0u);
     expectSame(stored.items, want, 0);
     EXPECT_GE(stored.items.size(), broken.frames);
@@ -471,7 +315,7 @@ TEST_F(ArchiveEndToEndTest, AnInterruptedRunStoresItsResumeRecordAndAResumeCompl
     EXPECT_EQ(stopped.exitCode, ArchiveTool::Interrupted) << stopped.reason << "\n" << output;
 
     const std::vector<StoredItem> want = expected(site);
-    Stored stored = readBack(files);
+    StoredGroup stored = readBack(files);
     expectSame(stored.items, want, 0);
     if (stopped.last.isValid()) {
         EXPECT_EQ(stored.info.at("LastVideoPosition"), stopped.last.position.toString());
@@ -488,6 +332,135 @@ TEST_F(ArchiveEndToEndTest, AnInterruptedRunStoresItsResumeRecordAndAResumeCompl
     stored = readBack(files);
     ASSERT_EQ(stored.items.size(), want.size());
     expectSame(stored.items, want, 0);
+}
+
+TEST_F(ArchiveEndToEndTest, AResumeFindsTheRecordLeftInTheMemberRecordingMovedAwayFrom) {
+    SiteServer& site = startSite(settingsWith(recording()));
+    const std::vector<std::string> files = {storageFile("a.strg", 120), storageFile("b.strg", 200)};
+    ArchiveOptions first = options(files);
+    first.to = at(10, 1, 29);
+    ASSERT_EQ(run(first).exitCode, 0) << output;
+
+    // Archiving went on after the stored record until recording moved to b,
+    // and ended before the next store, as a killed run does: items the record
+    // does not cover in both members, and no record in b.
+    {
+        StorageGroup group;
+        for (const std::string& path : files) {
+            auto storage = std::make_unique<FixedSizeFileStorage>();
+            ASSERT_TRUE(storage->open(path, true, Storage::CorrectionAndRecovery));
+            group.addStorage(std::move(storage));
+        }
+        group.selectRecordingStorage(UniqueID::nil(), 0);
+        ASSERT_EQ(group.current()->path(), files[0]);
+        std::string value;
+        ASSERT_TRUE(group.readInfo("LastVideoTime", value));
+        EXPECT_EQ(value, "2024/01/01 10:01:29");
+        Recorder recorder;
+        recorder.open(group);
+        const std::vector<uint8_t> payload(6000, 0xAB);
+        int written = 0;
+        auto writeOne = [&] {
+            MediaElement frame;
+            frame.setMediaType(MediaElement::Video);
+            frame.setChannelMask(BitMask32(1));
+            frame.setFrameIndex(0);
+            frame.setDataSize(static_cast<uint32_t>(payload.size()));
+            frame.setPayload(payload.data());
+            frame.setDateTime(at(10, 2, 0).addSeconds(written++));
+            recorder.writeFrame(frame);
+        };
+        while (group.current()->path() == files[0] && written < 1000) {
+            writeOne();
+        }
+        ASSERT_EQ(group.current()->path(), files[1]);
+        for (int i = 0; i < 10; ++i) {
+            writeOne();
+        }
+        EXPECT_FALSE(group.current()->readInfo("LastVideoTime", value));
+        recorder.close();
+        ASSERT_TRUE(group.close(true));
+    }
+
+    ArchiveOptions again = options(files);
+    again.resume = true;
+    const ArchiveResult resumed = run(again);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.reason << "\n" << output;
+    const std::vector<StoredItem> want = expected(site);
+    const StoredGroup stored = readBack(files);
+    ASSERT_EQ(stored.items.size(), want.size());
+    expectSame(stored.items, want, 0);
+    // The resumed recording is the group's newest: b continues above a's sections.
+    ASSERT_EQ(stored.lastSections.size(), 2u);
+    EXPECT_GT(stored.lastSections[1], stored.lastSections[0]);
+    EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 10:05:39");
+}
+
+TEST_F(ArchiveEndToEndTest, AFailedConnectionIsReportedWithWhatHappened) {
+    struct Case {
+        const char* name;
+        std::function<void(SiteSettings&)> site; // empty: nothing listens
+        std::string password;
+        std::string text;
+        int reason;
+    };
+    const Case cases[] = {
+        {"nothing listening", nullptr, "admin", "Connection refused", 111},
+        {"wrong password", [](SiteSettings&) {}, "wrong", "Failed to login", 308},
+        {"no playback permission", [](SiteSettings& s) { s.faults.refuseLogin = 5; }, "admin",
+         "Network playback permission denied", 311},
+        {"channel full", [](SiteSettings& s) { s.faults.channelFull = true; }, "admin",
+         "Network playback channel full", 313},
+        {"no playback profile", [](SiteSettings& s) { s.faults.noPlaybackProfile = true; }, "admin",
+         "Network playback protocol not supported", 305},
+    };
+    const std::vector<std::string> files = {storageFile("a.strg", 40)};
+    for (const Case& c : cases) {
+        // A bound socket that does not listen: connections to its port are refused.
+        const int unlistened = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(unlistened, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(unlistened, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(getsockname(unlistened, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        if (c.site) {
+            SiteSettings settings = settingsWith(recording());
+            c.site(settings);
+            startSite(settings);
+        } else {
+            port = ntohs(address.sin_port);
+        }
+        ArchiveOptions o = options(files);
+        o.password = c.password;
+        const ArchiveResult result = run(o);
+        close(unlistened);
+        EXPECT_EQ(result.exitCode, 1) << c.name;
+        EXPECT_EQ(result.reason.rfind(c.text + " (", 0), 0u) << c.name << ": " << result.reason;
+        EXPECT_NE(result.reason.find("reason " + std::to_string(c.reason) + ")"), std::string::npos)
+            << c.name << ": " << result.reason;
+        EXPECT_EQ(result.frames, 0u) << c.name;
+    }
+
+    // The command line says it on the error stream with status 1.
+    const int unlistened = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(unlistened, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(unlistened, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string passwordFile = dir + "/password";
+    std::ofstream(passwordFile) << "admin\n";
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = ArchiveTool::main({"--site", "127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "--user",
+                                          "admin", "--password-file", passwordFile, "--storage", files[0]},
+                                         out, err, notInterrupted);
+    close(unlistened);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err.str().rfind("ostrel-archive: Connection refused (", 0), 0u) << err.str();
 }
 
 TEST(ArchiveToolTest, TheCommandLineNeedsThePasswordFromAFile) {
