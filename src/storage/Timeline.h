@@ -42,6 +42,12 @@ public:
     std::uint32_t firstTimeStamp() const;
     // Whether the timeline consists of one page.
     bool hasSinglePage() const;
+    // After a media, pre-event or text-in page moved from `oldPage` to
+    // `newPage`: every element pointing into the old page is pointed at the
+    // new one. Walks from the last page backwards and stops after the page
+    // holding an element that points at `stopPage`, or at the first page;
+    // each changed page is saved. Answers the number of elements changed.
+    std::uint32_t relocateMediaPage(std::uint32_t oldPage, std::uint32_t newPage, std::uint32_t stopPage);
 
 private:
     struct KeyFrame {

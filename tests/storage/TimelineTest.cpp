@@ -3,9 +3,12 @@
 #include "storage/Timeline.h"
 #include "storage/TimelineElement.h"
 #include "storage/TrackIterator.h"
+#include "storage/VarnelException.h"
 #include "storage/support/StorageFixture.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace ostrel {
 namespace {
@@ -105,6 +108,137 @@ TEST(TimelineTest, DroppingTheFirstPageMovesTheTimelineStart) {
     // The open rebuilds the timeline from the frames the media track still holds.
     f.reopen();
     EXPECT_EQ(f.storage->lastTimelineMediaID(), 300u);
+}
+
+// Every timeline element of the storage, first to last, with its position.
+struct IndexedElement {
+    PagePosition at;
+    TimelineElement element;
+};
+
+std::vector<IndexedElement> timelineElements(Storage& storage) {
+    std::vector<IndexedElement> all;
+    TrackIterator it(storage, PageType::Timeline);
+    for (bool more = it.first(); more; more = it.next()) {
+        IndexedElement entry;
+        entry.at = it.position();
+        it.read(entry.element);
+        all.push_back(entry);
+    }
+    return all;
+}
+
+// Three timeline pages (126 elements each) over media pages of 15 frames.
+struct RelocationFixture {
+    RelocationFixture() {
+        for (int i = 0; i < 300; ++i) {
+            f.record(f.frames.video(0, 1 + i / 25, static_cast<std::uint16_t>(i % 25), at(i / 25), 500));
+        }
+        before = timelineElements(*f.storage);
+    }
+    std::uint32_t mediaPageOf(std::size_t element) const { return before.at(element).element.mediaPosition().number; }
+    // How many elements moved from `oldPage` to `newPage`; every other element
+    // must be exactly what it was.
+    std::size_t moved(std::uint32_t oldPage, std::uint32_t newPage) {
+        const std::vector<IndexedElement> after = timelineElements(*f.storage);
+        EXPECT_EQ(after.size(), before.size());
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
+            const TimelineElement& was = before[i].element;
+            const TimelineElement& is = after[i].element;
+            EXPECT_EQ(after[i].at, before[i].at);
+            EXPECT_EQ(is.mediaID(), was.mediaID());
+            EXPECT_EQ(is.previousPosition(), was.previousPosition());
+            EXPECT_EQ(is.mediaPosition().offset, was.mediaPosition().offset);
+            if (is.mediaPosition().number != was.mediaPosition().number) {
+                EXPECT_EQ(was.mediaPosition().number, oldPage) << "element " << i;
+                EXPECT_EQ(is.mediaPosition().number, newPage) << "element " << i;
+                ++count;
+            }
+        }
+        return count;
+    }
+    std::size_t elementsNaming(std::uint32_t page) const {
+        std::size_t count = 0;
+        for (const IndexedElement& entry : before) {
+            count += entry.element.mediaPosition().number == page ? 1 : 0;
+        }
+        return count;
+    }
+    StorageFixture f{80};
+    std::vector<IndexedElement> before;
+};
+
+TEST(TimelineTest, RelocatingAMediaPageRepointsItsElementsDownToTheFirstPage) {
+    RelocationFixture r;
+    ASSERT_EQ(r.before.size(), 300u);
+    ASSERT_NE(r.before.front().at.number, r.before.back().at.number);
+    // The first media page is named only from the first timeline page, which
+    // the timeline holds for its overwrite; the walk has to get there.
+    const std::uint32_t oldPage = r.mediaPageOf(0);
+    const std::uint32_t newPage = 79;
+    const std::size_t naming = r.elementsNaming(oldPage);
+    ASSERT_GT(naming, 1u);
+    EXPECT_EQ(r.f.storage->timeline().relocateMediaPage(oldPage, newPage, 0), naming);
+    EXPECT_EQ(r.moved(oldPage, newPage), naming);
+    // The changed pages were saved, the held first page included.
+    r.f.reopen();
+    EXPECT_EQ(r.moved(oldPage, newPage), naming);
+}
+
+TEST(TimelineTest, RelocatingAMediaPageStopsAfterThePageNamingTheStopPage) {
+    struct Case {
+        const char* name;
+        std::size_t oldElement;  // an element naming the page that moved
+        std::size_t stopElement; // an element naming the stop page
+        bool changes;            // whether the walk reaches elements naming the old page
+    };
+    const Case cases[] = {
+        {"old page and stop page named in the last timeline page", 299, 290, true},
+        {"old page named in the first timeline page, stop in the last", 3, 299, false},
+        {"old page named in the first timeline page, stop in the middle one", 3, 190, false},
+        {"old page named in the middle timeline page, stop there", 190, 190, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RelocationFixture r;
+        const std::uint32_t oldPage = r.mediaPageOf(c.oldElement);
+        const std::uint32_t stopPage = r.mediaPageOf(c.stopElement);
+        // The walk from the end meets the stop page in the timeline page of
+        // the newest element naming it, and goes no further back.
+        std::size_t stop = r.before.size();
+        while (r.before[--stop].element.mediaPosition().number != stopPage) {
+        }
+        std::size_t reached = stop;
+        while (reached > 0 && r.before[reached - 1].at.number == r.before[stop].at.number) {
+            --reached;
+        }
+        std::size_t expected = 0;
+        for (std::size_t i = reached; i < r.before.size(); ++i) {
+            expected += r.before[i].element.mediaPosition().number == oldPage ? 1 : 0;
+        }
+        EXPECT_EQ(expected > 0, c.changes);
+        EXPECT_LT(expected, c.changes ? r.elementsNaming(oldPage) + 1 : 1);
+        EXPECT_EQ(r.f.storage->timeline().relocateMediaPage(oldPage, 78, stopPage), expected);
+        EXPECT_EQ(r.moved(oldPage, 78), expected);
+    }
+}
+
+TEST(TimelineTest, RelocationLeavesUnplacedElementsAndKeepsTheOverwriteWorking) {
+    RelocationFixture r;
+    Timeline& timeline = r.f.storage->timeline();
+    // Page 0 names no page: nothing may start pointing at the new page.
+    EXPECT_EQ(timeline.relocateMediaPage(0, 77, 0), 0u);
+    EXPECT_EQ(timeline.relocateMediaPage(r.mediaPageOf(5), r.mediaPageOf(5), 0), 0u);
+    EXPECT_THROW(timeline.relocateMediaPage(r.mediaPageOf(5), 0, 0), VarnelException);
+    EXPECT_EQ(r.moved(0, 77), 0u);
+    const std::uint32_t oldPage = r.mediaPageOf(0);
+    timeline.relocateMediaPage(oldPage, 77, 0);
+    // The held first page is still the one the overwrite frees.
+    const std::uint64_t free = r.f.storage->freePageCount();
+    timeline.dropFirstPage();
+    EXPECT_EQ(r.f.storage->freePageCount(), free + 1);
+    EXPECT_EQ(timeline.firstMediaID(), r.before.at(126).element.mediaID());
 }
 
 } // namespace
