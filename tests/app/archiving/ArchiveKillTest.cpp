@@ -1,0 +1,323 @@
+// ostrel-archive killed with SIGKILL in the middle of a chunk, then run again
+// with --resume: both runs are child processes of the test, against an
+// in-process simulated site on loopback. Afterwards every file of the group
+// passes ostrel-storage check, and the group holds the site's recording item
+// by item: nothing before the resume point is missing and the resumed run
+// neither repeats nor skips an item.
+#include "app/support/ArchiveTestSupport.h"
+#include "base/DateTime.h"
+#include "ostrel-sitesim/SiteServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <poll.h>
+#include <random>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+using namespace ostrel;
+using namespace ostrel::testing;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+DateTime at(int hour, int minute, int second) { return DateTime(2024, 1, 1, hour, minute, second); }
+
+// A child process running a tool, its standard output read through a pipe
+// (or sent to a file), its error stream to a file.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& args, const std::string& errorPath, const std::string& outputPath = "") {
+        int fds[2] = {-1, -1};
+        if (outputPath.empty() && pipe2(fds, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe: " << std::strerror(errno);
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (outputPath.empty()) {
+            posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0644);
+        }
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        const int failed = posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (outputPath.empty()) {
+            close(fds[1]);
+            _out = fds[0];
+        }
+        if (failed != 0) {
+            ADD_FAILURE() << "cannot start " << args[0] << ": " << std::strerror(failed);
+            _pid = -1;
+        }
+    }
+    ~ChildProcess() {
+        if (_pid > 0 && !_exited) {
+            kill(_pid, SIGKILL);
+            waitpid(_pid, nullptr, 0);
+        }
+        if (_out >= 0) {
+            close(_out);
+        }
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return _pid > 0; }
+
+    // Reads the output until a progress line ("reached YYYY/MM/DD hh:mm:ss
+    // ...") names a time after `time`; false when the output ended or the
+    // deadline passed first.
+    bool waitForProgressPast(const DateTime& time, Clock::time_point deadline) {
+        std::size_t scanned = 0;
+        while (Clock::now() < deadline) {
+            for (std::size_t end = _output.find('\n', scanned); end != std::string::npos;
+                 end = _output.find('\n', scanned)) {
+                const std::string line = _output.substr(scanned, end - scanned);
+                scanned = end + 1;
+                int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+                if (std::sscanf(line.c_str(), "reached %d/%d/%d %d:%d:%d", &y, &mo, &d, &h, &mi, &sec) == 6 &&
+                    time.lessThan(DateTime(y, mo, d, h, mi, sec))) {
+                    return true;
+                }
+            }
+            pollfd readable{_out, POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (poll(&readable, 1, static_cast<int>(std::max<int64_t>(left.count(), 1))) <= 0) {
+                continue;
+            }
+            char buffer[512];
+            const ssize_t n = read(_out, buffer, sizeof buffer);
+            if (n <= 0) {
+                return false; // the child closed its output: it ended
+            }
+            _output.append(buffer, static_cast<std::size_t>(n));
+        }
+        return false;
+    }
+
+    void killHard() {
+        if (_pid > 0 && !_exited) {
+            kill(_pid, SIGKILL);
+        }
+    }
+
+    // The exit status (128 + signal for a signal), or -1 when the child did
+    // not end before the deadline (it is killed then).
+    int wait(Clock::time_point deadline) {
+        while (!_exited) {
+            int status = 0;
+            const pid_t done = waitpid(_pid, &status, WNOHANG);
+            if (done == _pid) {
+                _exited = true;
+                _status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                killHard();
+                waitpid(_pid, nullptr, 0);
+                _exited = true;
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return _status;
+    }
+
+    const std::string& output() const { return _output; }
+
+private:
+    pid_t _pid = -1;
+    int _out = -1;
+    bool _exited = false;
+    int _status = -1;
+    std::string _output;
+};
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Three hours of one video channel at 1 frame a second (a key frame every
+// other second) and one audio channel, with an event every minute and a
+// text-in record every two minutes: six chunks of archiving.
+RecordingDescription recording() {
+    RecordingDescription d;
+    d.sections = {{1, at(10, 0, 0), at(12, 59, 59)}};
+    d.videoChannels = 1;
+    d.audioChannels = 1;
+    d.frameRate = 1;
+    d.gopLength = 2;
+    d.keyFrameSize = 600;
+    d.frameSize = 200;
+    d.audioFrameSize = 40;
+    d.events = {{60, 5, 0, 0, 2, 0}};
+    d.textIns = {{120, 7, 0, "TILL", 0}};
+    return d;
+}
+
+class ArchiveKillTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ostrel-archive-kill-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        std::ofstream(dir + "/password") << "admin\n";
+        SiteSettings settings;
+        settings.recording = recording();
+        site = std::make_unique<SiteServer>(settings);
+        port = site->start();
+    }
+    void TearDown() override {
+        site.reset();
+        std::filesystem::remove_all(dir);
+    }
+
+    std::vector<std::string> archiveArgs(const std::vector<std::string>& files, bool resume) const {
+        std::vector<std::string> args = {OSTREL_ARCHIVE_TOOL,
+                                         "--site",
+                                         "127.0.0.1:" + std::to_string(port),
+                                         "--user",
+                                         "admin",
+                                         "--password-file",
+                                         dir + "/password",
+                                         "--from",
+                                         "2024/01/01 09:00:00"};
+        for (const std::string& file : files) {
+            args.push_back("--storage");
+            args.push_back(file);
+        }
+        if (resume) {
+            args.push_back("--resume");
+        }
+        return args;
+    }
+
+    void killAndResume(uint32_t pagesA, uint32_t pagesB, bool recordingMoves);
+
+    std::string dir;
+    std::unique_ptr<SiteServer> site;
+    uint16_t port = 0;
+};
+
+// Three seeded kill points: for each, a fresh group of two files of the given
+// sizes (8 KB pages), a first run killed with SIGKILL some time after its
+// first resume record was stored, a second run with --resume, then the check
+// and the comparison.
+void ArchiveKillTest::killAndResume(uint32_t pagesA, uint32_t pagesB, bool recordingMoves) {
+    const std::vector<StoredItem> want = expectedItems(*site, 0);
+    ASSERT_GT(want.size(), 0u);
+    std::mt19937 random(20240101);
+    for (int point = 0; point < 3; ++point) {
+        SCOPED_TRACE("kill point " + std::to_string(point));
+        const std::string sub = dir + "/" + std::to_string(point);
+        std::filesystem::create_directory(sub);
+        const std::vector<std::string> files = {sub + "/a.strg", sub + "/b.strg"};
+        formatStorage(files[0], pagesA);
+        formatStorage(files[1], pagesB);
+
+        // The first run's progress lines (its output is not a terminal) tell
+        // the recording time reached. Once it is past the end of the first
+        // chunk, frames of the second were archived, and they were queued
+        // after the store of the first chunk's resume record: a record is in
+        // the group. The time between that line and the next one past the
+        // second chunk's end measures a chunk; the kill comes at a random
+        // fraction of that into the third.
+        const double fraction = 0.1 + 0.8 * static_cast<double>(random() % 1000) / 1000.0;
+        {
+            ChildProcess first(archiveArgs(files, false), sub + "/first.err");
+            ASSERT_TRUE(first.started());
+            const auto deadline = Clock::now() + std::chrono::seconds(120);
+            ASSERT_TRUE(first.waitForProgressPast(at(10, 30, 0), deadline))
+                << first.output() << fileText(sub + "/first.err");
+            const auto firstChunkEnd = Clock::now();
+            ASSERT_TRUE(first.waitForProgressPast(at(11, 0, 0), deadline))
+                << first.output() << fileText(sub + "/first.err");
+            const auto delay = std::chrono::duration_cast<std::chrono::microseconds>((Clock::now() - firstChunkEnd) *
+                                                                                     fraction);
+            std::this_thread::sleep_for(delay);
+            first.killHard();
+            const int status = first.wait(Clock::now() + std::chrono::seconds(10));
+            // A run that finished before the kill proves nothing about a kill.
+            ASSERT_EQ(status, 128 + SIGKILL) << first.output() << fileText(sub + "/first.err");
+        }
+
+        ChildProcess second(archiveArgs(files, true), sub + "/second.err", sub + "/second.out");
+        ASSERT_TRUE(second.started());
+        ASSERT_EQ(second.wait(Clock::now() + std::chrono::seconds(120)), 0)
+            << fileText(sub + "/second.out") << fileText(sub + "/second.err");
+
+        for (const std::string& file : files) {
+            ChildProcess check({OSTREL_STORAGE_TOOL, "check", file}, sub + "/check.err", sub + "/check.out");
+            ASSERT_TRUE(check.started());
+            EXPECT_EQ(check.wait(Clock::now() + std::chrono::seconds(60)), 0)
+                << file << ": " << fileText(sub + "/check.out") << fileText(sub + "/check.err");
+            EXPECT_EQ(fileText(sub + "/check.out"), "ok\n") << file;
+        }
+
+        const StoredGroup stored = readBack(files);
+        ASSERT_EQ(stored.items.size(), want.size());
+        expectSame(stored.items, want, 0);
+        ASSERT_EQ(stored.lastSections.size(), 2u);
+        if (recordingMoves) {
+            // Recording moved to b, and b holds the newest sections.
+            EXPECT_GT(stored.lastSections[1], stored.lastSections[0]);
+        }
+        // One event a minute, each on its frame, none written twice.
+        EXPECT_EQ(stored.events.size(), 180u);
+        std::set<uint64_t> eventFrames;
+        for (const EventElement& event : stored.events) {
+            const auto frame = stored.byID.find(event.mediaID());
+            ASSERT_NE(frame, stored.byID.end());
+            EXPECT_EQ(frame->second.mediaType, 0);
+            EXPECT_EQ(frame->second.epoch, event.dateTime().epochSeconds());
+            EXPECT_TRUE(eventFrames.insert(event.mediaID()).second) << "two events on media ID " << event.mediaID();
+        }
+        EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 12:59:59");
+    }
+}
+
+TEST_F(ArchiveKillTest, AResumeAfterSigkillMidChunkCompletesTheGroupWithoutLossOrDuplicate) {
+    // a holds the whole recording; b stays empty.
+    killAndResume(1100, 100, false);
+}
+
+// Recording moves from a to b half way. Disabled while a storage fault stands:
+// a member that recording moved away from, left by a killed run with its
+// recording table behind its timeline, fails the check ("the recording
+// table's closing entry names no last video element") once it has been opened
+// writable and closed, without any write in between.
+TEST_F(ArchiveKillTest, DISABLED_AResumeAfterSigkillWhereRecordingMovedToAnotherMember) {
+    killAndResume(450, 800, true);
+}
+
+} // namespace
