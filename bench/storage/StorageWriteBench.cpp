@@ -4,14 +4,20 @@
 // second each, and an event every few seconds on a video frame, recorded
 // through a Recorder into a group of two storage files formatted as the
 // application formats them. Phase 1 fills the group until it has no room;
-// phase 2 turns the overwrite on and writes as much again. Beside the
-// figures it prints the raw speed of the same file system measured in the
-// same run: sequential direct, synchronous writes of whole pages into a
-// preallocated file of a member's size.
+// phase 2 turns the overwrite on and writes as much again.
 //
-// Usage: bench_storage_write [--dir DIR] [--size-mb MB] [--keep-going]
+// The reference is the raw speed of the same file system: sequential
+// O_DIRECT|O_DSYNC writes of whole pages into a freshly preallocated file
+// (one per phase, as large as the phase's payload). The disk of a shared
+// machine changes its speed by several times within a minute, so the raw
+// writes are interleaved with the storage's: after every few megabytes of
+// recording, the raw file takes as many bytes, and each side's time is
+// summed apart. Every transfer of the storage files is counted, so the
+// writes each 512 KB page costs are printed beside the speed.
+//
+// Usage: bench_storage_write [--dir DIR] [--size-mb MB]
 //   --dir      where the files go (default: a fresh directory under the current one)
-//   --size-mb  size of each member file and of the raw file (default 2048)
+//   --size-mb  size of each member file (default 2048)
 
 #include "base/DateTime.h"
 #include "base/Exception.h"
@@ -22,6 +28,7 @@
 #include "storage/MediaElement.h"
 #include "storage/Recorder.h"
 #include "storage/StorageGroup.h"
+#include "storage/aio/IStorageFile.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -99,38 +106,102 @@ std::string fileSystemType(const std::string& dir) {
 }
 
 // Sequential O_DIRECT|O_DSYNC writes of whole pages from one aligned buffer
-// into a freshly preallocated file of `size` bytes; answers bytes a second.
-// The second pass rewrites the same blocks, as the overwrite phase does.
-std::array<double, 2> rawWriteSpeed(const std::string& path, std::uint64_t size) {
-    File::create(path, static_cast<std::int64_t>(size));
-    const int fd = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_DSYNC | O_CLOEXEC);
-    if (fd < 0) {
-        throw SystemException(errno, "open " + path);
-    }
-    void* block = nullptr;
-    if (::posix_memalign(&block, 4096, PageSize) != 0) {
-        ::close(fd);
-        throw SystemException(ENOMEM, "raw write buffer");
-    }
-    std::memset(block, 0x5A, PageSize);
-    std::array<double, 2> speeds {};
-    for (double& speed : speeds) {
-        const auto start = Clock::now();
-        for (std::uint64_t offset = 0; offset + PageSize <= size; offset += PageSize) {
-            if (::pwrite(fd, block, PageSize, static_cast<off_t>(offset)) != static_cast<ssize_t>(PageSize)) {
-                const int error = errno;
-                std::free(block);
-                ::close(fd);
-                throw SystemException(error, "raw write " + path);
-            }
+// into a freshly preallocated file, a slice at a time.
+class RawWriter {
+public:
+    RawWriter(const std::string& path, std::uint64_t size) : _path(path), _size(size / PageSize * PageSize) {
+        File::create(path, static_cast<std::int64_t>(size));
+        _fd = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_DSYNC | O_CLOEXEC);
+        if (_fd < 0) {
+            const int error = errno;
+            ::unlink(path.c_str());
+            throw SystemException(error, "open " + path);
         }
-        speed = static_cast<double>(size / PageSize * PageSize) / seconds(Clock::now() - start);
+        if (::posix_memalign(&_block, 4096, PageSize) != 0) {
+            _block = nullptr;
+            throw SystemException(ENOMEM, "raw write buffer");
+        }
+        std::memset(_block, 0x5A, PageSize);
     }
-    std::free(block);
-    ::close(fd);
-    ::unlink(path.c_str());
-    return speeds;
-}
+    ~RawWriter() {
+        std::free(_block);
+        if (_fd >= 0) {
+            ::close(_fd);
+        }
+        ::unlink(_path.c_str());
+    }
+    RawWriter(const RawWriter&) = delete;
+    RawWriter& operator=(const RawWriter&) = delete;
+
+    // Writes at least `bytes` in whole pages, going on where the last slice
+    // ended (the file is sized for a phase, so it is written once).
+    void write(std::uint64_t bytes) {
+        const auto start = Clock::now();
+        for (std::uint64_t done = 0; done < bytes; done += PageSize) {
+            if (_offset + PageSize > _size) {
+                _offset = 0;
+            }
+            if (::pwrite(_fd, _block, PageSize, static_cast<off_t>(_offset)) != static_cast<ssize_t>(PageSize)) {
+                throw SystemException(errno, "raw write " + _path);
+            }
+            _offset += PageSize;
+            _written += PageSize;
+        }
+        _elapsed += seconds(Clock::now() - start);
+    }
+    double speed() const { return _elapsed > 0 ? static_cast<double>(_written) / _elapsed : 0; }
+
+private:
+    std::string _path;
+    std::uint64_t _size;
+    int _fd = -1;
+    void* _block = nullptr;
+    std::uint64_t _offset = 0;
+    std::uint64_t _written = 0;
+    double _elapsed = 0;
+};
+
+// What the storage files were asked to do.
+struct Transfers {
+    std::uint64_t writes = 0;
+    std::uint64_t smallWrites = 0; // under 64 KB: headers, journal, free list, superblock
+    std::uint64_t bytesWritten = 0;
+    std::uint64_t reads = 0;
+    std::uint64_t bytesRead = 0;
+
+    Transfers operator-(const Transfers& o) const {
+        return {writes - o.writes, smallWrites - o.smallWrites, bytesWritten - o.bytesWritten, reads - o.reads,
+                bytesRead - o.bytesRead};
+    }
+};
+
+// A storage file that counts every transfer on its way to the real one.
+class CountingFile final : public IStorageFile {
+public:
+    CountingFile(std::unique_ptr<IStorageFile> file, Transfers& counts) : _file(std::move(file)), _counts(counts) {}
+
+    std::size_t readAt(void* buffer, std::uint64_t offset, std::size_t length) override {
+        ++_counts.reads;
+        _counts.bytesRead += length;
+        return _file->readAt(buffer, offset, length);
+    }
+    std::size_t writeAt(const void* buffer, std::uint64_t offset, std::size_t length) override {
+        ++_counts.writes;
+        _counts.smallWrites += length < 65536 ? 1 : 0;
+        _counts.bytesWritten += length;
+        return _file->writeAt(buffer, offset, length);
+    }
+    void flush() override { _file->flush(); }
+    std::uint64_t size() const override { return _file->size(); }
+    std::uint32_t sectorSize() const override { return _file->sectorSize(); }
+    bool isWritable() const override { return _file->isWritable(); }
+    const std::string& path() const override { return _file->path(); }
+    int handle() const override { return _file->handle(); }
+
+private:
+    std::unique_ptr<IStorageFile> _file;
+    Transfers& _counts;
+};
 
 // A few payload buffers filled once with noise: every frame takes a slice of
 // one of them, so producing the stream costs nothing next to storing it.
@@ -172,6 +243,8 @@ struct PhaseResult {
     std::uint64_t payloadBytes = 0;
     std::uint64_t events = 0;
     double elapsed = 0;
+    double rawSpeed = 0; // bytes a second of the raw writes interleaved with the phase
+    Transfers transfers;
 };
 
 // The stream of a site: ticks of 40 ms, each with one frame per video
@@ -182,59 +255,60 @@ public:
     Stream(StorageGroup& group, Recorder& recorder) : _group(group), _recorder(recorder) {}
 
     // Writes until `payloadLimit` bytes are written or, without the
-    // overwrite, until the group has no room for the next frame.
-    PhaseResult run(bool overwrite, std::uint64_t payloadLimit) {
+    // overwrite, until the group has no room for the next frame; after every
+    // slice of payload the raw writer writes as much.
+    PhaseResult run(bool overwrite, std::uint64_t payloadLimit, RawWriter& raw) {
+        constexpr std::uint64_t Slice = 32ull << 20;
         PhaseResult result;
-        const auto start = Clock::now();
-        while (result.payloadBytes < payloadLimit) {
-            if (!tick(overwrite, result)) {
-                break;
+        bool more = true;
+        while (more && result.payloadBytes < payloadLimit) {
+            const std::uint64_t sliceStart = result.payloadBytes;
+            const auto start = Clock::now();
+            while (result.payloadBytes - sliceStart < Slice && result.payloadBytes < payloadLimit) {
+                if (!tick(overwrite, result)) {
+                    more = false;
+                    break;
+                }
             }
+            result.elapsed += seconds(Clock::now() - start);
+            raw.write(result.payloadBytes - sliceStart);
         }
-        result.elapsed = seconds(Clock::now() - start);
+        result.rawSpeed = raw.speed();
         return result;
     }
 
 private:
+    // Writes the rest of the current tick; false when a frame found no room
+    // (the next run starts with that frame).
     bool tick(bool overwrite, PhaseResult& result) {
         const std::uint64_t second = _tick / FramesPerSecond;
         const std::uint16_t index = static_cast<std::uint16_t>(_tick % FramesPerSecond);
         DateTime time(2025, 1, 1, 0, 0, 0);
         time.addSeconds(static_cast<std::int64_t>(second));
-        const bool eventTick = index == 12 && second % EventEverySeconds == 0;
-        for (int channel = 0; channel < VideoChannels; ++channel) {
+        for (; _slot < VideoChannels + AudioChannels; ++_slot) {
+            const bool video = _slot < VideoChannels;
+            const int channel = video ? _slot : _slot - VideoChannels;
             MediaElement frame;
-            frame.setMediaType(MediaElement::Video);
+            frame.setMediaType(video ? MediaElement::Video : MediaElement::Audio);
             frame.setChannelMask(BitMask32(1u << channel));
             frame.setGopID(static_cast<std::uint32_t>(second + 1));
-            frame.setFrameIndex(index);
+            frame.setFrameIndex(video ? index : 0);
             frame.setDateTime(time);
-            frame.setAttributes(index == 0 ? 1 : 0, 0, 0, 0);
-            const std::uint64_t n = _tick * VideoChannels + static_cast<std::uint64_t>(channel);
-            frame.setDataSize(index == 0 ? _payloads.keySize(n) : _payloads.deltaSize(n));
+            frame.setAttributes(video && index == 0 ? 1 : 0, 0, 0, 0);
+            const std::uint64_t n = _tick * (VideoChannels + AudioChannels) + static_cast<std::uint64_t>(_slot);
+            frame.setDataSize(!video ? _payloads.audioSize(n) : index == 0 ? _payloads.keySize(n) : _payloads.deltaSize(n));
             frame.setPayload(_payloads.data(n));
             if (!write(frame, overwrite, result)) {
                 return false;
             }
-            if (eventTick && channel == static_cast<int>(second / EventEverySeconds % VideoChannels)) {
+            // An event every few seconds, on one video channel after another.
+            if (video && index == 12 && second % EventEverySeconds == 0 &&
+                channel == static_cast<int>(second / EventEverySeconds % VideoChannels)) {
                 writeEvent(frame, time);
                 ++result.events;
             }
         }
-        for (int channel = 0; channel < AudioChannels; ++channel) {
-            MediaElement frame;
-            frame.setMediaType(MediaElement::Audio);
-            frame.setChannelMask(BitMask32(1u << channel));
-            frame.setGopID(static_cast<std::uint32_t>(second + 1));
-            frame.setFrameIndex(0);
-            frame.setDateTime(time);
-            const std::uint64_t n = _tick * AudioChannels + static_cast<std::uint64_t>(channel);
-            frame.setDataSize(_payloads.audioSize(n));
-            frame.setPayload(_payloads.data(n + 1));
-            if (!write(frame, overwrite, result)) {
-                return false;
-            }
-        }
+        _slot = 0;
         ++_tick;
         return true;
     }
@@ -265,15 +339,27 @@ private:
     Recorder& _recorder;
     Payloads _payloads;
     std::uint64_t _tick = 0;
+    int _slot = 0;
     PagePosition _lastPosition;
 };
 
-void printPhase(const char* name, const PhaseResult& phase, double raw, double goal) {
+void printPhase(const char* name, const PhaseResult& phase, double goal) {
     const double speed = megabytes(phase.payloadBytes) / phase.elapsed;
-    const double ratio = speed / megabytes(static_cast<std::uint64_t>(raw));
-    std::printf("%-10s %10.1f MB %8.1f s %9.1f MB/s %10.0f frames/s %8llu events   %.2f x raw (goal >= %.2f) %s\n",
-                name, megabytes(phase.payloadBytes), phase.elapsed, speed, static_cast<double>(phase.frames) / phase.elapsed,
-                static_cast<unsigned long long>(phase.events), ratio, goal, ratio >= goal ? "met" : "MISSED");
+    const double raw = megabytes(static_cast<std::uint64_t>(phase.rawSpeed));
+    const double ratio = speed / raw;
+    std::printf("%-10s %8.1f MB %7.1f s %8.1f MB/s %7.0f frames/s %5llu events %8.1f MB/s  %.2f x raw (goal >= %.2f) %s\n",
+                name, megabytes(phase.payloadBytes), phase.elapsed, speed,
+                static_cast<double>(phase.frames) / phase.elapsed, static_cast<unsigned long long>(phase.events), raw,
+                ratio, goal, ratio >= goal ? "met" : "MISSED");
+}
+
+void printTransfers(const char* name, const PhaseResult& phase) {
+    const Transfers& t = phase.transfers;
+    const double pages = static_cast<double>(phase.payloadBytes) / PageSize;
+    std::printf("%-10s per 512 KB of payload: %.2f synchronous writes (%.2f under 64 KB), %.2f reads; "
+                "%.1f MB written, %.1f MB read\n",
+                name, static_cast<double>(t.writes) / pages, static_cast<double>(t.smallWrites) / pages,
+                static_cast<double>(t.reads) / pages, megabytes(t.bytesWritten), megabytes(t.bytesRead));
 }
 
 int usage(const char* program) {
@@ -324,11 +410,6 @@ int main(int argc, char** argv) {
         std::printf("stream: %d video channels at %d fps (key frame every %d, ~100 KB / ~15 KB), %d audio channels, "
                     "an event every %d s\n",
                     VideoChannels, FramesPerSecond, FramesPerSecond, AudioChannels, EventEverySeconds);
-        const std::array<double, 2> raw = rawWriteSpeed(rawPath, size);
-        std::printf("raw       sequential O_DIRECT|O_DSYNC %u-byte writes: %.1f MB/s into the preallocated file, "
-                    "%.1f MB/s rewriting it\n",
-                    PageSize, megabytes(static_cast<std::uint64_t>(raw[0])),
-                    megabytes(static_cast<std::uint64_t>(raw[1])));
         for (const std::string& path : paths) {
             File::create(path, static_cast<std::int64_t>(size));
             if (!FixedSizeFileStorage::formatFile(path, UniqueID())) {
@@ -336,12 +417,20 @@ int main(int argc, char** argv) {
             }
         }
         const double afterFormat = peakResidentMB();
+        Transfers counts;
+        const StorageFileOpener opener = [&counts](const std::string& path, bool writable) -> std::unique_ptr<IStorageFile> {
+            std::unique_ptr<IStorageFile> file = FixedSizeFileStorage::openFile(path, writable);
+            if (file == nullptr) {
+                return nullptr;
+            }
+            return std::make_unique<CountingFile>(std::move(file), counts);
+        };
         PhaseResult fill;
         PhaseResult overwrite;
         {
             StorageGroup group(RecorderType::Flac);
             for (const std::string& path : paths) {
-                auto member = std::make_unique<FixedSizeFileStorage>();
+                auto member = std::make_unique<FixedSizeFileStorage>(opener);
                 if (!member->open(path, true, Storage::CorrectionAndRecovery)) {
                     throw std::runtime_error("cannot open " + path);
                 }
@@ -351,18 +440,30 @@ int main(int argc, char** argv) {
             Recorder recorder;
             recorder.open(group);
             Stream stream(group, recorder);
-            fill = stream.run(false, UINT64_MAX);
-            overwrite = stream.run(true, fill.payloadBytes);
+            Transfers mark = counts;
+            {
+                RawWriter raw(rawPath, 2 * size);
+                fill = stream.run(false, UINT64_MAX, raw);
+            }
+            fill.transfers = counts - mark;
+            mark = counts;
+            {
+                RawWriter raw(rawPath, 2 * size);
+                overwrite = stream.run(true, fill.payloadBytes, raw);
+            }
+            overwrite.transfers = counts - mark;
             recorder.close();
             group.close(true);
         }
-        std::printf("%-10s %13s %10s %14s %17s %15s\n", "phase", "payload", "time", "speed", "frames", "events");
-        printPhase("fill", fill, raw[0], FillGoal);
-        printPhase("overwrite", overwrite, raw[0], OverwriteGoal);
-        std::printf("(against the rewrite speed of the raw file: fill %.2f x, overwrite %.2f x)\n",
-                    megabytes(fill.payloadBytes) / fill.elapsed / megabytes(static_cast<std::uint64_t>(raw[1])),
-                    megabytes(overwrite.payloadBytes) / overwrite.elapsed /
-                        megabytes(static_cast<std::uint64_t>(raw[1])));
+        for (const std::string& path : paths) {
+            ::unlink(path.c_str());
+        }
+        std::printf("%-10s %11s %9s %13s %16s %12s %13s\n", "phase", "payload", "time", "speed", "frames", "events",
+                    "raw speed");
+        printPhase("fill", fill, FillGoal);
+        printPhase("overwrite", overwrite, OverwriteGoal);
+        printTransfers("fill", fill);
+        printTransfers("overwrite", overwrite);
         const double peak = peakResidentMB();
         std::printf("peak resident memory %.1f MB (%.1f MB after formatting; goal < %.0f MB) %s\n", peak, afterFormat,
                     MemoryGoalMB, peak < MemoryGoalMB ? "met" : "MISSED");
