@@ -68,17 +68,33 @@ void JournalingTransactionHandler::createJournal() {
         number = storage.allocatePage(PageType::Journal);
         allocator.consume(number);
         allocator.flush();
+    } else if (const std::uint32_t lost = findUnlistedJournal(); lost != 0) {
+        // A full storage whose track list lost the journal entry: its journal
+        // page is still there, outside every track and the free list. Taking
+        // it back costs no data (and keeps the records of an interrupted
+        // change for the rollback).
+        Page header(&superBlock, &storage.pageCache());
+        header.loadHeader(lost);
+        const std::uint32_t checksum = header.checksum();
+        header.release();
+        superBlock.addTrack(PageType::Journal, BitMask32(0xFFFFFFFF), lost, checksum);
+        superBlock.save();
+        storage.log("[JOURNAL] page " + std::to_string(lost) + " taken back", 2, true);
+        loadJournal(lost, checksum);
+        return;
     } else {
-        // No free page: the journal takes the media track's last page.
+        // No free page: the journal takes the media track's last page. A
+        // formatted storage always has a journal; one without a journal, a
+        // free page or a media page to spare has a damaged track list.
         TrackListItem media;
         if (superBlock.findTrack(PageType::Media, media) < 0) {
-            throw VarnelException(VarnelException::NotEnoughSpace, "no page left for the journal");
+            throw VarnelException(VarnelException::StorageCorrupted, "no journal and no page left for one");
         }
         Page last(&superBlock, &storage.pageCache());
         last.loadHeader(media.lastPage());
         if (last.previous() == 0) {
-            throw VarnelException(VarnelException::NotEnoughSpace,
-                                  "no page left for the journal but the only media page");
+            throw VarnelException(VarnelException::StorageCorrupted,
+                                  "no journal and no page left for one but the only media page");
         }
         mediaPrevious = last.previous();
         superBlock.setTrackLast(PageType::Media, last.previous(), last.previousChecksum());
@@ -98,6 +114,30 @@ void JournalingTransactionHandler::createJournal() {
         previous.setNextChecksum(Page::InvalidPageChecksum);
         previous.saveHeader();
     }
+}
+
+std::uint32_t JournalingTransactionHandler::findUnlistedJournal() {
+    IStorage& storage = *this->storage();
+    SuperBlock& superBlock = storage.superBlock();
+    IFreePageAllocator& allocator = storage.freePageAllocator();
+    Page header(&superBlock, &storage.pageCache());
+    for (std::uint32_t number = 1; number <= superBlock.pageCount(); ++number) {
+        if (allocator.isFree(number)) {
+            continue;
+        }
+        bool journal = false;
+        try {
+            header.loadHeader(number);
+            journal = header.type() == PageType::Journal && header.superChecksum() == superBlock.checksum();
+        } catch (const Exception&) {
+            journal = false;
+        }
+        header.release();
+        if (journal) {
+            return number;
+        }
+    }
+    return 0;
 }
 
 void JournalingTransactionHandler::close() {

@@ -35,6 +35,9 @@ protected:
 private:
     void loadJournal(std::uint32_t number, std::uint32_t checksum);
     void createJournal();
+    // A page of the journal's type and format that no track-list entry
+    // names and the free list does not hold; 0 when there is none.
+    std::uint32_t findUnlistedJournal();
 
     Page _journal;
 };

@@ -5,6 +5,7 @@
 #include "storage/MediaTrackIterator.h"
 #include "storage/TimelineElement.h"
 #include "storage/TrackIterator.h"
+#include "storage/VarnelException.h"
 #include "storage/pager/Page.h"
 #include "storage/pager/SuperBlock.h"
 #include "storage/support/Frames.h"
@@ -42,12 +43,14 @@ struct Fixture {
     }
     // Key frames only, so every frame is indexed by the timeline.
     void record(int count, std::uint32_t size = 200) {
-        for (int i = 0; i < count; ++i) {
+        for (int k = 0; k < count; ++k, ++recorded) {
+            const int i = recorded;
             MediaElement frame = frames.video(0, static_cast<std::uint32_t>(i + 1), 0, at(i), size,
                                               static_cast<std::uint32_t>(i));
             storage->writeTimeline(frame, storage->writeMedia(frame));
         }
     }
+    int recorded = 0;
     bool reopen(int mode = 2) {
         storage->close(true);
         storage = make();
@@ -225,6 +228,60 @@ TEST(StorageCorrectorTest, CheckOnlyReportsDamageThatCorrectionRepairs) {
     f.storage->close(true);
     f.storage = f.make();
     EXPECT_TRUE(f.storage->open("c.strg", true, 0));
+}
+
+// Records until the storage has no free page left (the overwrite then keeps
+// it full) and drops the journal entry from its track list.
+std::uint32_t fillAndLoseTheJournalEntry(Fixture& f, bool andTheMediaEntry = false) {
+    // The overwrite frees a timeline page's worth of media at a time: stop
+    // at the frame that took the last free page.
+    for (int frame = 0; frame < 2000 && f.storage->freePageCount() > 0; ++frame) {
+        f.record(1, 1500);
+    }
+    EXPECT_EQ(f.storage->freePageCount(), 0u);
+    EXPECT_TRUE(f.reopen(2));
+    EXPECT_EQ(f.storage->freePageCount(), 0u);
+    const std::uint32_t journal = f.track(PageType::Journal).firstPage();
+    f.storage->superBlock().removeTrack(PageType::Journal);
+    if (andTheMediaEntry) {
+        f.storage->superBlock().removeTrack(PageType::Media);
+    }
+    f.storage->superBlock().save();
+    f.storage->close(false);
+    return journal;
+}
+
+TEST(StorageCorrectorTest, FullStorageThatLostItsJournalEntryTakesItsJournalPageBack) {
+    Fixture f;
+    const std::uint32_t journal = fillAndLoseTheJournalEntry(f);
+    f.storage = f.make();
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    ASSERT_TRUE(f.storage->hasTrack(PageType::Journal));
+    EXPECT_EQ(f.track(PageType::Journal).firstPage(), journal);
+    EXPECT_TRUE(f.logged("[JOURNAL] page " + std::to_string(journal) + " taken back"));
+    const std::vector<std::uint64_t> ids = f.timelineIDs();
+    ASSERT_FALSE(ids.empty());
+    EXPECT_EQ(f.storage->freePageCount(), 0u);
+    EXPECT_TRUE(StorageChecker(*f.storage).check());
+    // Recording goes on, journaled through the page taken back.
+    f.record(5, 1500);
+    EXPECT_EQ(f.timelineIDs().back(), ids.back() + 5);
+    ASSERT_TRUE(f.reopen(2));
+    EXPECT_EQ(f.track(PageType::Journal).firstPage(), journal);
+}
+
+TEST(StorageCorrectorTest, FullStorageWithoutJournalOrMediaPageToSpareIsRefusedAsCorrupted) {
+    Fixture f;
+    // The journal page itself is gone too, and so is the media entry that
+    // could have lent its last page: the track list is beyond repair.
+    const std::uint32_t journal = fillAndLoseTheJournalEntry(f, true);
+    f.putPageWord(journal, 0, 0);
+    f.storage = f.make();
+    try {
+        EXPECT_FALSE(f.storage->open("c.strg", true, 2));
+    } catch (const VarnelException& e) {
+        EXPECT_EQ(e.code(), VarnelException::StorageCorrupted) << e.toString();
+    }
 }
 
 // A version-2 image: the free-page-list page only in the superblock field.
