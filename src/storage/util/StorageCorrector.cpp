@@ -62,6 +62,34 @@ bool StorageCorrector::correctAtOpen(Storage& storage, int mode, std::uint64_t& 
 void StorageCorrector::rollbackTransaction() {
     if (_storage.isAbleTo(VarnelAbility::Journaling)) {
         _storage.transactionHandler().recover();
+        syncTrackList();
+    }
+}
+
+void StorageCorrector::syncTrackList() {
+    // The rollback undoes track-list steps in the superblock; the running
+    // engine and the correctors consult the storage's copy of the list, so
+    // it must say what the superblock says (a first page moved back by the
+    // rollback would otherwise still name the page the undone step chose).
+    SuperBlock& superBlock = _storage.superBlock();
+    for (const TrackListItem& item : _storage.tracks()) {
+        if (!superBlock.findTrack(item.type())) {
+            _storage.removeTrack(item.type());
+        }
+    }
+    TrackListItem item;
+    for (std::size_t i = 0; superBlock.getTrack(i, item); ++i) {
+        const std::optional<TrackListItem> mirrored = _storage.findTrack(item.type());
+        if (!mirrored) {
+            _storage.addTrack(item.type(), item.channelMask(), item.firstPage(), item.firstPageChecksum());
+        } else if (mirrored->firstPage() != item.firstPage() ||
+                   mirrored->firstPageChecksum() != item.firstPageChecksum()) {
+            _storage.setTrackFirst(item.type(), item.firstPage(), item.firstPageChecksum());
+        }
+        if (!mirrored || mirrored->lastPage() != item.lastPage() ||
+            mirrored->lastPageChecksum() != item.lastPageChecksum()) {
+            _storage.setTrackLast(item.type(), item.lastPage(), item.lastPageChecksum());
+        }
     }
 }
 
@@ -259,6 +287,13 @@ void StorageCorrector::recovery() {
     }
     StorageRecoverer recoverer(_storage);
     recoverer.recoverTimeline();
+    if (!last && firstTimelineElement()) {
+        // The correction found no timeline to trim the other tracks to; the
+        // rebuilt one may start after the first frames (a frame that waited
+        // for a key frame is not indexed). Trim now, as the next open would,
+        // so that a second open finds nothing left to change.
+        truncateFront();
+    }
     recoverer.recoverRecordingTable();
     if (StorageUtility(_storage).isEmpty(PageType::Event)) {
         return;

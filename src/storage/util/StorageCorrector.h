@@ -36,6 +36,8 @@ public:
     // item ID for an empty timeline).
     std::uint64_t nextItemID();
     void rollbackTransaction();
+    // Makes the storage's copy of the track list match the superblock's.
+    void syncTrackList();
 
 protected:
     virtual void truncateFront();

@@ -23,12 +23,6 @@
 
 namespace ostrel {
 
-namespace {
-
-bool isFixedSizeTrack(const PageType& type) { return TrackItems::isFixedSize(type); }
-
-} // namespace
-
 std::uint32_t LastPageCorrector::lastPageNumberInSuperBlock(const PageType& type) const { return recordedLast(type); }
 
 void LastPageCorrector::log(const std::string& text) {
@@ -53,8 +47,39 @@ void LastPageCorrector::run() {
         if (last != 0 && _storage.hasTrack(entry.type()) && last != recordedLast(entry.type())) {
             setNewLastPage(entry.type(), last);
         }
+        if (_storage.hasTrack(entry.type())) {
+            clearDanglingNext(entry.type());
+        }
     }
     _storage.superBlock().save();
+}
+
+void LastPageCorrector::clearDanglingNext(const PageType& type) {
+    // A track links its last page to a new page (and saves that link) before
+    // the new page and the track list reach the disk. The media and pre-event
+    // tracks are cut by the overflow correction; the ring of the log, the
+    // free-page list and the journal do not chain pages.
+    if (type == PageType::Media || type == PageType::PreEvent || type == PageType::Log ||
+        type == PageType::FreePageList || type == PageType::Journal) {
+        return;
+    }
+    try {
+        const TrackListItem entry = *_storage.findTrack(type);
+        Page page(&_storage.superBlock(), &_storage.pageCache());
+        StorageUtility(_storage).loadPage(page, type, entry.lastPage(), entry.lastPageChecksum(), false);
+        if (page.next() == 0 && page.nextChecksum() == 0) {
+            return;
+        }
+        log(CorrectionText::format("[%s] %u page's next change [%u->0],[%u->0]", type.toString().c_str(),
+                                   page.pageNumber(), page.next(), page.nextChecksum()));
+        page.setNext(0);
+        page.setNextChecksum(Page::InvalidPageChecksum);
+        page.saveHeader();
+    } catch (const AssertionFailException&) {
+        throw;
+    } catch (const Exception& e) {
+        log(e.toString());
+    }
 }
 
 std::uint32_t LastPageCorrector::correctLastPage(const PageType& type) {
@@ -92,11 +117,10 @@ bool LastPageCorrector::checkTrackLastPage(const PageType& type) {
         Page page(&_storage.superBlock(), &_storage.pageCache());
         utility.loadPage(page, type, entry.lastPage(), entry.lastPageChecksum(), true);
         if (page.itemCount() == 0) {
-            if (TrackItems::isFixedSize(type)) {
-                OSTREL_ASSERT(isFixedSizeTrack(type) == false);
-                return false;
-            }
-            OSTREL_ASSERT(type == PageType::Media || type == PageType::PreEvent);
+            // An empty last page is what a track looks like right after a
+            // page was chained to it (a storage group chains a fresh timeline
+            // page to the member it switches to) and before the first item
+            // reached it: the page is right when its predecessor is.
             if (page.previous() == 0) {
                 return true; // a one-page track that holds nothing yet
             }

@@ -35,6 +35,9 @@ public:
     std::uint32_t findNewTimelineLastPage();
     std::uint32_t findNewMediaLastPage();
     void setNewLastPage(const PageType& type, std::uint32_t page);
+    // Clears the link of a track's last page to a page that never became
+    // part of the track.
+    void clearDanglingNext(const PageType& type);
 
 private:
     std::uint32_t recordedLast(const PageType& type) const;
