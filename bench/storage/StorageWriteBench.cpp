@@ -403,6 +403,7 @@ int main(int argc, char** argv) {
     const std::uint64_t size = sizeMB << 20;
     const std::string paths[2] = {dir + "/bench_a.strg", dir + "/bench_b.strg"};
     const std::string rawPath = dir + "/bench_raw.bin";
+    std::vector<std::string> created;
     int status = 0;
     try {
         std::printf("storage write: 2 files of %llu MB, pages of %u bytes, file system %s (%s)\n",
@@ -412,6 +413,7 @@ int main(int argc, char** argv) {
                     VideoChannels, FramesPerSecond, FramesPerSecond, AudioChannels, EventEverySeconds);
         for (const std::string& path : paths) {
             File::create(path, static_cast<std::int64_t>(size));
+            created.push_back(path);
             if (!FixedSizeFileStorage::formatFile(path, UniqueID())) {
                 throw std::runtime_error("cannot format " + path);
             }
@@ -455,9 +457,10 @@ int main(int argc, char** argv) {
             recorder.close();
             group.close(true);
         }
-        for (const std::string& path : paths) {
+        for (const std::string& path : created) {
             ::unlink(path.c_str());
         }
+        created.clear();
         std::printf("%-10s %11s %9s %13s %16s %12s %13s\n", "phase", "payload", "time", "speed", "frames", "events",
                     "raw speed");
         printPhase("fill", fill, FillGoal);
@@ -476,10 +479,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "failed: %s\n", e.what());
         status = 1;
     }
-    for (const std::string& path : paths) {
+    // Only what this run created goes; the raw writer removes its own file.
+    for (const std::string& path : created) {
         ::unlink(path.c_str());
     }
-    ::unlink(rawPath.c_str());
     if (ownDir) {
         ::rmdir(dir.c_str());
     }
