@@ -702,9 +702,10 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
             if (outcome == Run::Outcome::Failed && failure != ArchivingDelegate::NothingRecorded) {
                 return finish(1, failureText(failure));
             }
-            // Stored after every frame of the chunk, so a crash loses nothing
-            // that the record claims.
-            client.saveResumePosition(last, false);
+            // The chunk's stop came after every frame of the chunk and nothing
+            // is playing: the record is stored at once, before the next
+            // request could flush a queued store away.
+            client.saveResumePosition(last, true);
             storedMediaID = last.mediaID;
             lastStore = Clock::now();
             if (!chunk.to().lessThan(to)) {

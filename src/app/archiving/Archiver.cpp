@@ -104,6 +104,7 @@ bool Archiver::EventKeyLess::operator()(const EventKey& a, const EventKey& b) co
 
 bool Archiver::open(StorageGroup& group) {
     _group = &group;
+    _newestStored.reset();
     _recorder.open(group);
     return true;
 }
@@ -304,6 +305,13 @@ bool Archiver::storeResumeRecord(const ResumeRecord& record) {
     if (_group == nullptr || !record.isValid()) {
         return false;
     }
+    if (_newestStored && record.mediaID < *_newestStored) {
+        // A store that waited in a queue while a newer one was made (a
+        // request flushed it, or it runs at cleanup): the newer record stays.
+        trace("Archiver::storeResumeRecord : %" PRIu64 " older than %" PRIu64 " stored, kept", record.mediaID,
+              *_newestStored);
+        return true;
+    }
     try {
         // The frames the record names reach the file before the record does:
         // a crash between the two writes then leaves an older record (and a
@@ -317,6 +325,9 @@ bool Archiver::storeResumeRecord(const ResumeRecord& record) {
         stored = _group->writeInfo(LastVideoSectionID, std::to_string(record.sectionID), false) && stored;
         stored = _group->writeInfo(LastVideoTime, timeText(record.time), false) && stored;
         stored = _group->writeInfo(LastVideoMediaID, std::to_string(record.mediaID), true) && stored;
+        if (stored) {
+            _newestStored = record.mediaID;
+        }
         return stored;
     } catch (const SystemException& e) {
         fail("storeResumeRecord", e, true);
@@ -447,6 +458,8 @@ bool Archiver::truncateAfter(const ResumeRecord& record) {
             }
         }
         _group->truncateAfter(record.sectionID, record.mediaID);
+        // Recording goes on from the record: later stores are measured against it.
+        _newestStored = record.mediaID;
         continueNewestSection();
         return true;
     } catch (const SystemException& e) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -62,7 +63,7 @@ public:
     std::size_t pendingEventCount() const;
 
     // Flushes what is written so far, then stores the record into the
-    // current member.
+    // current member; a record older than one already stored is left out.
     bool storeResumeRecord(const ResumeRecord& record);
     // The newest record of any member (the greatest media ID); false when no
     // member holds all four entries readable, or reading failed.
@@ -96,6 +97,9 @@ private:
     StorageGroup* _group = nullptr;
     Recorder _recorder;
     std::set<uint32_t> _knownSections;
+    // Media ID of the newest record stored (or cut back to) since open: an
+    // older record that arrives late never replaces it.
+    std::optional<uint64_t> _newestStored;
     std::map<EventKey, std::vector<EventListEntry>, EventKeyLess> _pendingEvents;
 };
 
