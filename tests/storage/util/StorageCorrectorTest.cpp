@@ -1,3 +1,4 @@
+#include "storage/EventElement.h"
 #include "storage/FixedSizeFileStorage.h"
 #include "storage/IFreePageAllocator.h"
 #include "storage/LogMessage.h"
@@ -11,6 +12,7 @@
 #include "storage/support/Frames.h"
 #include "storage/support/SharedStorageFile.h"
 #include "storage/util/StorageChecker.h"
+#include "storage/util/internal/TrackCorrector.h"
 
 #include <gtest/gtest.h>
 
@@ -30,12 +32,12 @@ constexpr std::uint32_t Pages = 60;
 constexpr std::uint64_t FileSize = 8192 + std::uint64_t{Pages} * PageSize;
 
 struct Fixture {
-    Fixture() : memory(FileSize) {
+    explicit Fixture(const RecorderType& type = RecorderType::Flac) : memory(FileSize) {
         storage = make();
         storage->open("c.strg", true, 2);
         StorageFormatOptions options;
         options.pageSize = PageSize;
-        options.recorderType = RecorderType::Flac;
+        options.recorderType = type;
         storage->format(options);
     }
     std::unique_ptr<FixedSizeFileStorage> make(FixedSizeFileStorage::Access access = FixedSizeFileStorage::Access::ReadWrite) {
@@ -281,6 +283,90 @@ TEST(StorageCorrectorTest, FullStorageWithoutJournalOrMediaPageToSpareIsRefusedA
         EXPECT_FALSE(f.storage->open("c.strg", true, 2));
     } catch (const VarnelException& e) {
         EXPECT_EQ(e.code(), VarnelException::StorageCorrupted) << e.toString();
+    }
+}
+
+// Frames with an event each: 300 in one section (the events fill more than
+// two event pages), then 100 in the next. Answers the two section IDs.
+std::pair<std::uint32_t, std::uint32_t> recordEventsInTwoSections(Fixture& f) {
+    auto record = [&](int count) {
+        for (int k = 0; k < count; ++k, ++f.recorded) {
+            const int i = f.recorded;
+            MediaElement frame = f.frames.video(0, static_cast<std::uint32_t>(i + 1), 0, at(i), 200,
+                                                static_cast<std::uint32_t>(i));
+            const PagePosition timeline = f.storage->writeTimeline(frame, f.storage->writeMedia(frame));
+            EventElement event;
+            event.setEventType(1);
+            event.setMediaID(frame.mediaID());
+            event.setTimelinePos(timeline);
+            event.setChannelMask(frame.channelMask());
+            event.setDateTime(at(i));
+            f.storage->writeEvent(event, false);
+        }
+    };
+    record(300);
+    const std::uint32_t first = f.storage->lastSectionID();
+    f.storage->setNextSectionID(first + 1);
+    record(100);
+    f.storage->flush();
+    return {first, f.storage->lastSectionID()};
+}
+
+std::vector<std::uint64_t> eventIDs(Storage& storage) {
+    std::vector<std::uint64_t> ids;
+    TrackIterator it(storage, PageType::Event);
+    for (bool more = it.first(); more; more = it.next()) {
+        EventElement event;
+        it.read(event);
+        ids.push_back(event.mediaID());
+    }
+    return ids;
+}
+
+TEST(StorageCorrectorTest, ArchiveStoragesCutTracksBeforeASectionAndIDPair) {
+    struct Case {
+        RecorderType type;
+        int section; // 0: none, 1: the first section, 2: the second
+        std::uint64_t before;
+        std::uint64_t firstKept;
+        std::size_t kept;
+    };
+    const Case cases[] = {
+        // By ID alone: the section given changes nothing.
+        {RecorderType::Flac, 2, 20, 20, 381},
+        {RecorderType::Flac, 1, 350, 350, 51},
+        // By (section, ID): an earlier section goes whole, a later one stays whole.
+        {RecorderType::Archive, 2, 20, 301, 100},
+        {RecorderType::Archive, 1, 350, 301, 100},
+        {RecorderType::Archive, 1, 20, 20, 381},
+        // Without a section the order is by ID in an archive storage too.
+        {RecorderType::Archive, 0, 20, 20, 381},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type.toString() + " section " + std::to_string(c.section) + " before " +
+                     std::to_string(c.before));
+        Fixture f(c.type);
+        const auto [first, second] = recordEventsInTwoSections(f);
+        ASSERT_EQ(second, first + 1);
+        const std::uint32_t section = c.section == 0 ? 0 : c.section == 1 ? first : second;
+        const std::uint64_t freeBefore = f.storage->freePageCount();
+        const TrackListItem events = f.track(PageType::Event);
+        TrackCorrector(*f.storage).truncateBefore(PageType::Event, c.before, section);
+        std::vector<std::uint64_t> ids = eventIDs(*f.storage);
+        ASSERT_EQ(ids.size(), c.kept);
+        EXPECT_EQ(ids.front(), c.firstKept);
+        EXPECT_EQ(ids.back(), 400u);
+        // Pages wholly before the cut went back to the free list.
+        const std::uint64_t freed = f.storage->freePageCount() - freeBefore;
+        EXPECT_EQ(freed, c.firstKept > 252 ? 2u : 0u);
+        EXPECT_EQ(f.track(PageType::Event).lastPage(), events.lastPage());
+        f.storage->close(false);
+        f.storage = f.make();
+        ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+        ids = eventIDs(*f.storage);
+        ASSERT_EQ(ids.size(), c.kept);
+        EXPECT_EQ(ids.front(), c.firstKept);
+        EXPECT_TRUE(StorageChecker(*f.storage).check());
     }
 }
 

@@ -5,6 +5,7 @@
 #include "storage/FreePageList.h"
 #include "storage/IFreePageAllocator.h"
 #include "storage/IRecordable.h"
+#include "storage/RecorderType.h"
 #include "storage/Storage.h"
 #include "storage/VarnelException.h"
 #include "storage/pager/Page.h"
@@ -45,7 +46,19 @@ void TrackCorrector::truncateBefore(const PageType& type, std::uint64_t before, 
                                                  page.pageNumber(), static_cast<ull>(before), section));
     FreePageList pages(_storage.superBlock().pageCount());
     std::set<std::uint32_t> seen;
-    while (page.itemCount() == 0 || page.lastItemID() < before) {
+    const bool sections = bySection(type, section);
+    std::unique_ptr<IRecordable> last = TrackItems::make(type);
+    // A page lies wholly before the cut when its last item does.
+    auto wholeBefore = [&](const Page& p) {
+        if (p.itemCount() == 0) {
+            return true;
+        }
+        if (sections) {
+            TrackItems::readLast(p, *last);
+        }
+        return liesBefore(type, *last, p.lastItemID(), before, section);
+    };
+    while (wholeBefore(page)) {
         if (!seen.insert(page.pageNumber()).second) {
             throw VarnelException(VarnelException::StorageCorrupted, type.toString() + " chain loops");
         }
@@ -68,7 +81,7 @@ void TrackCorrector::truncateBefore(const PageType& type, std::uint64_t before, 
         page.release();
         page.load(number, false);
     }
-    const bool changed = removeItemsBefore(page, before);
+    const bool changed = removeItemsBefore(page, before, section);
     if (pages.isEmpty() && !changed) {
         log(CorrectionText::format("hasRemoveItemsBefore(%u,%u,%u,%llu,%llu)", page.pageNumber(),
                                    page.firstItemOffset(), page.itemCount(), static_cast<ull>(page.firstItemID()),
@@ -85,7 +98,23 @@ void TrackCorrector::truncateBefore(const PageType& type, std::uint64_t before, 
     _storage.setTrackFirst(type, page.pageNumber(), page.checksum());
 }
 
-bool TrackCorrector::removeItemsBefore(Page& page, std::uint64_t before) {
+bool TrackCorrector::bySection(const PageType& type, std::uint32_t section) const {
+    return section != 0 && _storage.recorderType() == RecorderType::Archive &&
+           (type == PageType::RecordingTable || type == PageType::Event || type == PageType::TextIn);
+}
+
+bool TrackCorrector::liesBefore(const PageType& type, const IRecordable& item, std::uint64_t id,
+                                std::uint64_t before, std::uint32_t section) const {
+    if (bySection(type, section)) {
+        const std::optional<std::uint32_t> itemSection = TrackItems::sectionOf(type, item);
+        if (itemSection && *itemSection != section) {
+            return *itemSection < section;
+        }
+    }
+    return id < before;
+}
+
+bool TrackCorrector::removeItemsBefore(Page& page, std::uint64_t before, std::uint32_t section) {
     bool changed = false;
     if (page.previous() != 0 || page.previousChecksum() != 0) {
         page.setPrevious(0);
@@ -93,7 +122,12 @@ bool TrackCorrector::removeItemsBefore(Page& page, std::uint64_t before) {
         log(CorrectionText::format("set [%u] page's previousAsNull", page.pageNumber()));
         changed = true;
     }
-    if (page.itemCount() == 0 || page.firstItemID() >= before) {
+    const bool sections = bySection(page.type(), section);
+    std::unique_ptr<IRecordable> item = TrackItems::make(page.type());
+    if (page.itemCount() > 0 && sections) {
+        TrackItems::readAt(page, page.firstItemOffset(), *item);
+    }
+    if (page.itemCount() == 0 || !liesBefore(page.type(), *item, page.firstItemID(), before, section)) {
         if (TrackItems::carriesMedia(page.type()) && page.firstItemOffset() > Page::IndexData) {
             // The bytes before the first frame continue a frame of the page
             // that was cut away; they no longer belong to any frame.
@@ -103,22 +137,26 @@ bool TrackCorrector::removeItemsBefore(Page& page, std::uint64_t before) {
     }
     OSTREL_ASSERT(page.previous() == 0);
     OSTREL_ASSERT(page.previousChecksum() == Page::InvalidPageChecksum);
-    OSTREL_ASSERT(page.lastItemID() >= before);
-    std::unique_ptr<IRecordable> item = TrackItems::make(page.type());
+    if (!sections) {
+        OSTREL_ASSERT(page.lastItemID() >= before);
+    }
     const std::uint32_t count = page.itemCount();
     std::uint32_t offset = page.firstItemOffset();
     std::uint32_t removed = 0;
     std::uint64_t firstID = page.firstItemID();
     while (removed < count) {
         const std::uint64_t length = TrackItems::readAt(page, offset, *item);
-        if (item->mediaID() >= before) {
+        if (!liesBefore(page.type(), *item, item->mediaID(), before, section)) {
             firstID = item->mediaID();
             break;
         }
         offset += static_cast<std::uint32_t>(TrackItems::isFixedSize(page.type()) ? page.itemSize() : length);
         ++removed;
     }
-    OSTREL_ASSERT(item->mediaID() >= before);
+    if (!sections) {
+        OSTREL_ASSERT(item->mediaID() >= before);
+    }
+
     const std::int64_t remainings = static_cast<std::int64_t>(count) - removed;
     OSTREL_ASSERT(remainings >= 0);
     log(CorrectionText::format("#[%u]:First ID [%llu -> %llu]", page.pageNumber(),

@@ -20,7 +20,12 @@ public:
     explicit TrackCorrector(Storage& storage) : _storage(storage) {}
 
     // Removes every item below `before`; pages wholly before it return to the
-    // free list. A track wholly before it is deleted.
+    // free list. A track wholly before it is deleted. In a storage of
+    // recorder type "ARCH" items are ordered by (section, ID): with a
+    // `section` given (not 0), the items of the tracks that store their
+    // section (recording table, events, text-in) that belong to an earlier
+    // section lie before the cut whatever their ID, and those of a later one
+    // after it.
     void truncateBefore(const PageType& type, std::uint64_t before, std::uint32_t section);
     // Removes every item above `after`; a track wholly after it is deleted.
     void truncateAfter(const PageType& type, std::uint64_t after, std::uint32_t section);
@@ -32,7 +37,7 @@ public:
 
     // Moves the page's first item past every item below `before` and clears
     // its previous link (in memory). True when the page changed.
-    bool removeItemsBefore(Page& page, std::uint64_t before);
+    bool removeItemsBefore(Page& page, std::uint64_t before, std::uint32_t section = 0);
     // Keeps the items up to `after` and clears the next link (in memory).
     bool removeItemsAfter(Page& page, std::uint64_t after);
 
@@ -40,6 +45,12 @@ public:
 
 private:
     void deleteTrack(const PageType& type, std::uint32_t knownLast);
+    // Whether the cut at (`section`, `before`) orders items by section first.
+    bool bySection(const PageType& type, std::uint32_t section) const;
+    // Whether an item with media ID `id` (read into `item` when ordered by
+    // section) lies before the cut.
+    bool liesBefore(const PageType& type, const IRecordable& item, std::uint64_t id, std::uint64_t before,
+                    std::uint32_t section) const;
 
     Storage& _storage;
 };

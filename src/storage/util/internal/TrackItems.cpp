@@ -43,6 +43,13 @@ std::uint64_t TrackItems::readAt(const Page& page, std::uint32_t offset, IRecord
     return std::uint64_t{item.fixedSize()} + item.payloadSize();
 }
 
+std::optional<std::uint32_t> TrackItems::sectionOf(const PageType& type, const IRecordable& item) {
+    if (type == PageType::RecordingTable) return static_cast<const RecordingTableElement&>(item).sectionID();
+    if (type == PageType::Event) return static_cast<const EventElement&>(item).sectionID();
+    if (type == PageType::TextIn) return static_cast<const TextInElement&>(item).attribute();
+    return std::nullopt;
+}
+
 void TrackItems::readLast(const Page& page, IRecordable& item) {
     OSTREL_ASSERT(page.lastItemOffset() < (uint32_t)page.pageSize());
     readAt(page, page.lastItemOffset(), item);

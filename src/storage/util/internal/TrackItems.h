@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace ostrel {
 
@@ -26,6 +27,9 @@ public:
     static std::uint64_t readAt(const Page& page, std::uint32_t offset, IRecordable& item);
     // The item at the page's lastItemOffset, refusing an offset outside the page.
     static void readLast(const Page& page, IRecordable& item);
+    // The recording section an item of `type` was stored in, for the tracks
+    // whose items carry one (recording table, events, text-in records).
+    static std::optional<std::uint32_t> sectionOf(const PageType& type, const IRecordable& item);
 };
 
 } // namespace ostrel
