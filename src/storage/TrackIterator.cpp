@@ -213,6 +213,41 @@ bool TrackIterator::isOverwritten() {
     return page.itemCount() == 0 || page.lastItemID() < first.firstItemID();
 }
 
+TrackIterator::Reach TrackIterator::reach(Page*& behind, Page*& candidate, Page& hop, std::uint32_t number,
+                                          const std::optional<TrackListItem>& start, bool forward) {
+    if (candidate->itemCount() > 0) {
+        // The walk may have read the page into the spare page object: the
+        // page becomes the current one in the scratch page, unless it was
+        // replaced meanwhile.
+        if (candidate != &scratch()) {
+            const std::uint32_t checksum = candidate->checksum();
+            scratch().load(number, true);
+            candidate->release();
+            if (scratch().checksum() != checksum) {
+                scratch().release();
+                return Reach::Overwritten;
+            }
+        }
+        swapIn();
+        _position = PagePosition{number, forward ? current().firstItemOffset() : current().lastItemOffset()};
+        _startPage = start ? start->firstPage() : 0;
+        _startChecksum = start ? start->firstPageChecksum() : 0;
+        return Reach::Arrived;
+    }
+    // A page holding only the rest of a payload: go on from it, reading the
+    // following page into a page object the walk no longer needs (never the
+    // current one, which stays as it is until the walk arrives).
+    if (candidate == &scratch()) {
+        behind = candidate;
+        candidate = &hop;
+    } else {
+        Page* next = behind == &current() ? &scratch() : behind;
+        behind = candidate;
+        candidate = next;
+    }
+    return Reach::Onward;
+}
+
 bool TrackIterator::nextPage() {
     for (int attempt = 0;; ++attempt) {
         // Where the track begins before the next page is loaded: the note for
@@ -259,31 +294,10 @@ bool TrackIterator::nextPage() {
                 broken = true;
                 break;
             }
-            if (candidate->itemCount() > 0) {
-                if (candidate != &scratch()) {
-                    const std::uint32_t checksum = candidate->checksum();
-                    scratch().load(number, true);
-                    candidate->release();
-                    if (scratch().checksum() != checksum) {
-                        scratch().release();
-                        _overwritten = true;
-                        return false;
-                    }
-                }
-                swapIn();
-                _position = PagePosition{number, current().firstItemOffset()};
-                _startPage = start ? start->firstPage() : 0;
-                _startChecksum = start ? start->firstPageChecksum() : 0;
-                return true;
-            }
-            // A page holding only the rest of a payload: go on from it.
-            if (candidate == &scratch()) {
-                previous = candidate;
-                candidate = &hop;
-            } else {
-                Page* next = previous == &from ? &scratch() : previous;
-                previous = candidate;
-                candidate = next;
+            const Reach reached = reach(previous, candidate, hop, number, start, true);
+            if (reached != Reach::Onward) {
+                _overwritten = reached == Reach::Overwritten;
+                return reached == Reach::Arrived;
             }
         }
         if (!broken) {
@@ -353,30 +367,10 @@ bool TrackIterator::previousPage() {
             throw VarnelException(VarnelException::StorageCorrupted,
                                   _type.toString() + " page " + std::to_string(number) + " broke its chain");
         }
-        if (candidate->itemCount() > 0) {
-            if (candidate != &scratch()) {
-                const std::uint32_t checksum = candidate->checksum();
-                scratch().load(number, true);
-                candidate->release();
-                if (scratch().checksum() != checksum) {
-                    scratch().release();
-                    _overwritten = true;
-                    return false;
-                }
-            }
-            swapIn();
-            _position = PagePosition{number, current().lastItemOffset()};
-            _startPage = start ? start->firstPage() : 0;
-            _startChecksum = start ? start->firstPageChecksum() : 0;
-            return true;
-        }
-        if (candidate == &scratch()) {
-            following = candidate;
-            candidate = &hop;
-        } else {
-            Page* next = following == &from ? &scratch() : following;
-            following = candidate;
-            candidate = next;
+        const Reach reached = reach(following, candidate, hop, number, start, false);
+        if (reached != Reach::Onward) {
+            _overwritten = reached == Reach::Overwritten;
+            return reached == Reach::Arrived;
         }
     }
     throw VarnelException(VarnelException::StorageCorrupted, _type.toString() + " track loops");

@@ -3,8 +3,10 @@
 #include "storage/PagePosition.h"
 #include "storage/pager/Page.h"
 #include "storage/pager/PageType.h"
+#include "storage/pager/TrackListItem.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace ostrel {
 
@@ -55,6 +57,14 @@ protected:
     // only the rest of a payload); false at the end of the track.
     bool nextPage();
     bool previousPage();
+    // One step of the walk of nextPage (`forward`) or previousPage: the page
+    // `number`, loaded in `*candidate` through a sound link from `*behind`,
+    // becomes the current page when it holds items (the cursor on its first
+    // or last item); a page holding only the rest of a payload is passed over
+    // (`behind` and `candidate` move on, `hop` being the third page object).
+    enum class Reach { Arrived, Overwritten, Onward };
+    Reach reach(Page*& behind, Page*& candidate, Page& hop, std::uint32_t number,
+                const std::optional<TrackListItem>& start, bool forward);
     // Remembers where the track began when a page is about to be loaded.
     void noteTrackStart();
     // Whether a link that failed may have been broken by the overwrite of

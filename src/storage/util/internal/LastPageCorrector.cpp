@@ -18,8 +18,9 @@
 #include "storage/util/internal/TrackCorrector.h"
 #include "storage/util/internal/TrackItems.h"
 
-#include <set>
 #include <cstdlib>
+#include <functional>
+#include <set>
 
 namespace ostrel {
 
@@ -270,32 +271,41 @@ std::uint32_t LastPageCorrector::findNewLastPageNumberFromTrackFirst(const PageT
     return newLast;
 }
 
-std::uint32_t LastPageCorrector::findNewTimelineLastPage() {
-    const std::uint32_t recorded = recordedLast(PageType::Timeline);
-    std::uint32_t rt = correctLastPage(PageType::RecordingTable);
-    if (rt == 0 || !_storage.hasTrack(PageType::RecordingTable)) {
-        // The recording table cannot lead anywhere: walk the timeline itself.
-        return findNewLastPageNumberFromTrackFirst(PageType::Timeline);
+std::uint32_t LastPageCorrector::newestPageNamedBy(const PageType& leader, const PageType& type,
+                                                   const std::function<std::uint32_t(const IRecordable&)>& pageOf,
+                                                   const std::function<bool(std::uint32_t)>& accept) {
+    const std::uint32_t recorded = recordedLast(type);
+    const std::uint32_t leaderLast = _storage.hasTrack(leader) ? correctLastPage(leader) : 0;
+    if (leaderLast == 0 || !_storage.hasTrack(leader)) {
+        return 0;
     }
-    if (rt != recordedLast(PageType::RecordingTable)) {
-        setNewLastPage(PageType::RecordingTable, rt);
+    if (leaderLast != recordedLast(leader)) {
+        setNewLastPage(leader, leaderLast);
     }
-    std::uint32_t newLast = 0;
+    std::unique_ptr<IRecordable> element = TrackItems::make(leader);
     try {
-        TrackIterator it(_storage, PageType::RecordingTable);
+        TrackIterator it(_storage, leader);
         for (bool more = it.last(); more; more = it.previous()) {
-            RecordingTableElement element;
-            it.read(element);
-            const std::uint32_t page = element.position().number;
-            if (page != 0 && page != recorded && _storage.superBlock().isValidPageNumber(page)) {
-                newLast = page;
-                break;
+            it.read(*element);
+            const std::uint32_t page = pageOf(*element);
+            if (page != 0 && page != recorded && accept(page)) {
+                return page;
             }
         }
     } catch (const Exception& e) {
         log(e.toString());
     }
+    return 0;
+}
+
+std::uint32_t LastPageCorrector::findNewTimelineLastPage() {
+    // The recording table names the timeline page of each of its entries.
+    const std::uint32_t newLast = newestPageNamedBy(
+        PageType::RecordingTable, PageType::Timeline,
+        [](const IRecordable& item) { return static_cast<const RecordingTableElement&>(item).position().number; },
+        [this](std::uint32_t page) { return _storage.superBlock().isValidPageNumber(page); });
     if (newLast == 0) {
+        // The recording table cannot lead anywhere: walk the timeline itself.
         return findNewLastPageNumberFromTrackFirst(PageType::Timeline);
     }
     const std::uint32_t newLastPage = newLast;
@@ -317,28 +327,15 @@ bool LastPageCorrector::isMediaPage(std::uint32_t pageNumber) {
 
 std::uint32_t LastPageCorrector::findNewMediaLastPage() {
     const std::uint32_t recorded = recordedLast(PageType::Media);
-    const std::uint32_t tl = _storage.hasTrack(PageType::Timeline) ? correctLastPage(PageType::Timeline) : 0;
-    if (tl == 0 || !_storage.hasTrack(PageType::Timeline)) {
-        return findNewLastPageNumberFromTrackFirst(PageType::Media);
-    }
-    if (tl != recordedLast(PageType::Timeline)) {
-        setNewLastPage(PageType::Timeline, tl);
-    }
-    std::uint32_t start = 0;
-    try {
-        TrackIterator it(_storage, PageType::Timeline);
-        for (bool more = it.last(); more; more = it.previous()) {
-            TimelineElement element;
-            it.read(element);
-            const std::uint32_t page = element.mediaPosition().number;
-            if (element.mediaType() != 3 && page != 0 && page != recorded && isMediaPage(page)) {
-                start = page;
-                break;
-            }
-        }
-    } catch (const Exception& e) {
-        log(e.toString());
-    }
+    // The timeline names the media page of each frame (text-in records lie
+    // in their own track).
+    const std::uint32_t start = newestPageNamedBy(
+        PageType::Timeline, PageType::Media,
+        [](const IRecordable& item) {
+            const auto& element = static_cast<const TimelineElement&>(item);
+            return element.mediaType() != 3 ? element.mediaPosition().number : 0;
+        },
+        [this](std::uint32_t page) { return isMediaPage(page); });
     if (start == 0) {
         return findNewLastPageNumberFromTrackFirst(PageType::Media);
     }

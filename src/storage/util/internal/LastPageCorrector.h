@@ -3,10 +3,12 @@
 #include "storage/pager/PageType.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ostrel {
 
+class IRecordable;
 class Page;
 class Storage;
 class TrackCorrector;
@@ -40,6 +42,14 @@ public:
     void clearDanglingNext(const PageType& type);
 
 private:
+    // The search through the track that indexes `type` (`leader`): after the
+    // leader's own last page is made right, its elements are walked from
+    // the newest to the first that names (`pageOf`) a page other than the
+    // recorded last page of `type` that `accept` takes; 0 when the leader
+    // cannot lead or names none.
+    std::uint32_t newestPageNamedBy(const PageType& leader, const PageType& type,
+                                    const std::function<std::uint32_t(const IRecordable&)>& pageOf,
+                                    const std::function<bool(std::uint32_t)>& accept);
     std::uint32_t recordedLast(const PageType& type) const;
     std::uint32_t lastPageNumberInSuperBlock(const PageType& type) const;
     bool isMediaPage(std::uint32_t number);
