@@ -132,7 +132,7 @@ public:
         _thread = std::thread([this] {
             while (_running) {
                 sample();
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
             sample();
         });
@@ -400,7 +400,7 @@ int run(const Options& options) {
                 sampler.cpuWaitSeconds("MediaDispatcher"), sampler.cpuWaitSeconds("NetworkPlayback"), load[0],
                 std::thread::hardware_concurrency());
     for (const char* thread : {"MediaDispatcher", "NetworkPlayback"}) {
-        std::printf("  %s thread, sampled every 5 ms:", thread);
+        std::printf("  %s thread, sampled every 20 ms:", thread);
         int shown = 0;
         for (const auto& [state, share] : sampler.states(thread)) {
             if (shown++ == 5) {
