@@ -11,6 +11,8 @@ namespace ostrel {
 
 Packet::Packet() : ByteBuffer(GrowStep) { order(BigEndian); }
 
+Packet::Packet(uint8_t* bytes, int length) : ByteBuffer(bytes, length) { order(BigEndian); }
+
 void Packet::reserveScalar(int size) {
     if (static_cast<long long>(capacity()) < static_cast<long long>(position()) + size) {
         grow(GrowStep);

@@ -28,6 +28,11 @@ public:
     static constexpr uint16_t Magic = 1559;
 
     Packet();
+    // A view of a whole packet, header first, in bytes someone else holds:
+    // for parsing where it was received, with nothing copied or allocated.
+    // The bytes must outlive it; a put that needs more room moves it into an
+    // array of its own.
+    Packet(uint8_t* bytes, int length);
     Packet(Packet&&) noexcept = default;
     Packet& operator=(Packet&&) noexcept = default;
 

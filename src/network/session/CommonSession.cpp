@@ -140,6 +140,12 @@ void CommonSession::close(int reason) {
 }
 
 void CommonSession::startReading() {
+    if (_handlingReceived) {
+        // readCompleted goes on with the next packet received, or arms the
+        // read when it has none.
+        _readAgain = true;
+        return;
+    }
     Packet& packet = _reader.startHeader();
     Mutex::ScopedLock lock(_contextMutex);
     if (_context != nullptr) {
@@ -168,8 +174,56 @@ void CommonSession::readCompleted() {
     case PacketReader::Result::Complete:
         break;
     }
+    _handlingReceived = true;
+    _readAgain = false;
+    handlePacket(_reader.packet());
+    // The packets behind it are usually in the receive buffer already: each
+    // one is handled where it lies while the handlers keep reading on.
+    while (_readAgain) {
+        const SessionState current = state();
+        if (current == SessionState::Closing || current == SessionState::Disconnected) {
+            _readAgain = false;
+            break;
+        }
+        const std::span<uint8_t> bytes = nextReceivedPacket();
+        if (bytes.empty()) {
+            break;
+        }
+        _readAgain = false;
+        Packet packet(bytes.data(), static_cast<int>(bytes.size()));
+        handlePacket(packet);
+    }
+    _handlingReceived = false;
+    if (_readAgain) {
+        _readAgain = false;
+        startReading();
+    }
+}
+
+std::span<uint8_t> CommonSession::nextReceivedPacket() {
+    Mutex::ScopedLock lock(_contextMutex);
+    if (_context == nullptr) {
+        return {};
+    }
+    const std::span<uint8_t> received = _context->receivedAhead();
+    if (received.size() < static_cast<size_t>(Packet::HeaderSize)) {
+        return {};
+    }
+    const uint32_t payloadSize = static_cast<uint32_t>(received[4]) << 24 | static_cast<uint32_t>(received[5]) << 16 |
+                                 static_cast<uint32_t>(received[6]) << 8 | static_cast<uint32_t>(received[7]);
+    // Sizes the reader would refuse are left to it, so they are refused the usual way.
+    if (payloadSize > static_cast<uint32_t>(_reader.maxPayloadSize()) ||
+        received.size() - Packet::HeaderSize < payloadSize) {
+        return {};
+    }
+    const int length = Packet::HeaderSize + static_cast<int>(payloadSize);
+    _context->consumeReceived(length);
+    return received.first(static_cast<size_t>(length));
+}
+
+void CommonSession::handlePacket(Packet& packet) {
     try {
-        packetComplete(_reader.packet());
+        packetComplete(packet);
     } catch (const Exception& e) {
         traceException(e);
         trace("Malformed packet or failed handler; closing the session.\n");

@@ -11,6 +11,7 @@
 #include "network/session/SessionState.h"
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace ostrel {
@@ -46,7 +47,9 @@ public:
     // Cuts the stream into packets; answers alive checks itself and hands
     // every other packet to packetReceived. A packet that cannot be handled
     // (malformed, or its handler throws) closes this session with
-    // failureReason() and a trace line.
+    // failureReason() and a trace line. Whole packets that arrived behind the
+    // one read are handled in place, straight from the dispatcher's receive
+    // buffer, for as long as the handlers read on.
     void readCompleted() override;
 
     // ---- operations ------------------------------------------------------
@@ -55,7 +58,8 @@ public:
     void sendPacket(const Packet& packet, Priority priority);
     // Nothing when already disconnected; else closing with the reason.
     void close(int reason);
-    // Arms reading of the next packet.
+    // Arms reading of the next packet (on the worker, while packets are
+    // handled in place: goes on with the next one received).
     virtual void startReading();
     // An alive-check request (false) or reply (true), with High priority.
     void sendAliveCheck(bool isReply);
@@ -114,6 +118,12 @@ protected:
 
 private:
     void packetComplete(Packet& packet);
+    // packetComplete, closing the session when the packet cannot be handled.
+    void handlePacket(Packet& packet);
+    // The next whole packet among the bytes received ahead, taken out of the
+    // stream; empty when none is whole (or its size is wrong, which the
+    // ordinary read of its header then reports).
+    std::span<uint8_t> nextReceivedPacket();
     uint32_t now() const;
 
     CommonFacade& _facade;
@@ -131,6 +141,10 @@ private:
     Mutex _sendPacketMutex;
     Packet _sendPacket;
     PacketReader _reader;
+    // Worker thread only: packets are being handled in readCompleted, and
+    // whether their handlers asked for the next one.
+    bool _handlingReceived = false;
+    bool _readAgain = false;
     char _user[MaxLoginTextLength + 1] = {};
     char _password[MaxLoginTextLength + 1] = {};
     mutable Mutex _tickMutex;

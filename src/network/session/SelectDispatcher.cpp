@@ -17,9 +17,12 @@
 namespace ostrel {
 namespace {
 
-// How many packets one connection may receive or send in one step before the
-// others get their turn.
+// How many packets one connection may send in one step before the others get
+// their turn.
 constexpr int BurstLimit = 32;
+// How many receives one connection may make in one step (up to 1 MiB with
+// the receive buffer) before the others get their turn.
+constexpr int ReceiveBurst = 4;
 
 } // namespace
 
@@ -39,7 +42,16 @@ SelectDispatcher::~SelectDispatcher() {
     _worker.reset();
 }
 
-void SelectDispatcher::wakeUp() { _wakeUp.wake(); }
+void SelectDispatcher::wakeUp() {
+    // The worker asking for itself (a session reading on, answering or
+    // closing from one of its events) needs no wake-up: it builds its next
+    // step from the flags as soon as this one ends. Skipping it spares a
+    // loopback send and receive per packet.
+    if (&Thread::current() == _worker.get()) {
+        return;
+    }
+    _wakeUp.wake();
+}
 
 NonBlockingSocketChannel* SelectDispatcher::acquireChannel(int slot) {
     NonBlockingSocketChannel& channel = *_channels[static_cast<size_t>(slot)];
@@ -140,6 +152,9 @@ void SelectDispatcher::WorkerThread::onStop() { closeAll(CloseReason::Dispatcher
 void SelectDispatcher::WorkerThread::runOnce() {
     // 1. Who waits for what.
     size_t count = 0;
+    // A connection whose session asks for bytes it has already received
+    // needs no waiting: this step serves it at once.
+    bool buffered = false;
     _fds[count++] = pollfd{_dispatcher._wakeUp.receivingSocket(), POLLIN, 0};
     for (int slot = 0; slot < _dispatcher.connectionCount(); ++slot) {
         SessionContextImpl& context = _dispatcher.context(slot);
@@ -179,6 +194,7 @@ void SelectDispatcher::WorkerThread::runOnce() {
         } else {
             if ((flags & SessionContextImpl::ReadRequested) != 0) {
                 events |= POLLIN;
+                buffered = buffered || context.bufferedCount() > 0;
             }
             if ((flags & SessionContextImpl::WritePending) != 0) {
                 events |= POLLOUT;
@@ -190,7 +206,7 @@ void SelectDispatcher::WorkerThread::runOnce() {
     }
 
     // 2. Wait.
-    const int ready = ::poll(_fds.data(), count, StepMilliseconds);
+    const int ready = ::poll(_fds.data(), count, buffered ? 0 : StepMilliseconds);
     if (ready < 0) {
         if (errno == EINTR) {
             return;
@@ -199,14 +215,14 @@ void SelectDispatcher::WorkerThread::runOnce() {
         closeAll(CloseReason::DispatcherStopping);
         throw SocketException(error);
     }
-    if (ready == 0) {
+    if (ready == 0 && !buffered) {
         return;
     }
 
     // 3. Wake-ups.
     if ((_fds[0].revents & POLLIN) != 0) {
         _dispatcher._wakeUp.drain();
-        if (ready == 1) {
+        if (ready == 1 && !buffered) {
             return;
         }
     }
@@ -260,7 +276,8 @@ void SelectDispatcher::WorkerThread::serve(SessionContextImpl& context, short ev
         closeFromWorker(context, CloseReason::ofSocketError(error));
         return;
     }
-    if ((events & POLLIN) != 0 || ((events & POLLHUP) != 0 && (flags & SessionContextImpl::ReadRequested) != 0)) {
+    const bool reading = (flags & SessionContextImpl::ReadRequested) != 0;
+    if ((events & POLLIN) != 0 || (reading && ((events & POLLHUP) != 0 || context.bufferedCount() > 0))) {
         serveReadable(context);
         if (context.isFree()) {
             return;
@@ -277,17 +294,30 @@ void SelectDispatcher::WorkerThread::serve(SessionContextImpl& context, short ev
 }
 
 void SelectDispatcher::WorkerThread::serveReadable(SessionContextImpl& context) {
-    for (int burst = 0; burst < BurstLimit; ++burst) {
+    int receives = 0;
+    // Whether the last receive took all the socket had: then the next one
+    // would only find nothing, and the rest waits for the next step's poll.
+    bool drained = false;
+    for (bool first = true;; first = false) {
         ByteBuffer* target = context.readTarget();
         if (target == nullptr) {
-            if (burst == 0) {
+            if (first) {
                 trace("Context isn't interest to read. But it intends to read... Now close socket.\n");
                 closeFromWorker(context, CloseReason::UnexpectedReadable);
             }
-            return;
+            return; // the session reads on later; what was received ahead waits
         }
-        if (target->remaining() > 0) {
-            const int received = context.channel().read(*target);
+        context.takeBuffered(*target);
+        while (target->remaining() > 0) {
+            if (drained || receives == ReceiveBurst) {
+                return; // the rest comes in a later step
+            }
+            ++receives;
+            // Nothing is buffered here. A large rest goes straight into the
+            // target; anything else is received ahead in one chunk.
+            const int wanted = target->remaining();
+            const bool direct = wanted >= SessionContextImpl::DirectReadSize;
+            const int received = direct ? context.channel().read(*target) : context.receiveAhead();
             if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 return;
             }
@@ -296,9 +326,8 @@ void SelectDispatcher::WorkerThread::serveReadable(SessionContextImpl& context) 
                 closeFromWorker(context, CloseReason::PeerClosed);
                 return;
             }
-            if (target->remaining() > 0) {
-                return; // the rest comes in a later step
-            }
+            drained = received < (direct ? wanted : SessionContextImpl::ReceiveBufferSize);
+            context.takeBuffered(*target);
         }
         context.readFinished();
         Session* session = context.session();

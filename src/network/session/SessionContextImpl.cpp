@@ -4,6 +4,8 @@
 #include "network/session/Dispatcher.h"
 #include "network/socket/NonBlockingSocketChannel.h"
 
+#include <algorithm>
+
 namespace ostrel {
 
 SessionContextImpl::SessionContextImpl(Dispatcher& dispatcher, NonBlockingSocketChannel& channel)
@@ -148,6 +150,8 @@ void SessionContextImpl::reset() {
     _readTarget = nullptr;
     _hasBlock = false;
     _currentBlock = ByteBuffer();
+    _receivedBegin = 0;
+    _receivedEnd = 0;
     _highQueue.clear();
     _normalQueue.clear();
     _state = SessionState::Disconnected;
@@ -221,6 +225,47 @@ void SessionContextImpl::readFinished() {
     if (_outstandingReads > 0) {
         --_outstandingReads;
     }
+}
+
+std::span<uint8_t> SessionContextImpl::receivedAhead() {
+    if (bufferedCount() == 0) {
+        return {};
+    }
+    return {_received.get() + _receivedBegin, static_cast<size_t>(bufferedCount())};
+}
+
+void SessionContextImpl::consumeReceived(int count) {
+    _receivedBegin += std::clamp(count, 0, bufferedCount());
+    if (_receivedBegin == _receivedEnd) {
+        _receivedBegin = 0;
+        _receivedEnd = 0;
+    }
+}
+
+void SessionContextImpl::takeBuffered(ByteBuffer& target) {
+    const int taken = std::min(bufferedCount(), target.remaining());
+    if (taken <= 0) {
+        return;
+    }
+    target.put(_received.get() + _receivedBegin, taken);
+    _receivedBegin += taken;
+    if (_receivedBegin == _receivedEnd) {
+        _receivedBegin = 0;
+        _receivedEnd = 0;
+    }
+}
+
+int SessionContextImpl::receiveAhead() {
+    if (!_received) {
+        _received = std::make_unique<uint8_t[]>(ReceiveBufferSize);
+    }
+    ByteBuffer space(_received.get(), ReceiveBufferSize);
+    space.position(_receivedEnd);
+    const int count = _channel.read(space);
+    if (count > 0) {
+        _receivedEnd += count;
+    }
+    return count;
 }
 
 ByteBuffer* SessionContextImpl::currentBlock() { return _hasBlock ? &_currentBlock : nullptr; }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace ostrel {
 
@@ -17,8 +18,16 @@ class Session;
 
 // A dispatcher's connection slot: request flags set by any thread, two send
 // queues (High: 5120 bytes for alive checks, Normal: 1 MiB for the rest), the
-// read target, and the packet being sent. Everything is allocated once, when
-// the dispatcher is built.
+// read target, the packet being sent, and the bytes received ahead of the
+// session's reads. Everything is allocated once: the queues when the
+// dispatcher is built, the receive buffer at the slot's first receive.
+//
+// Receiving ahead: the worker takes whatever the socket holds, up to
+// ReceiveBufferSize bytes in one call, and fills the session's read targets
+// from there, so that a stream of packets costs a system call per chunk, not
+// two per packet. The session still sees nothing but its own reads, in
+// order; bytes beyond them simply wait here until it asks again. The worker
+// receives only while a read is requested and the buffer is empty.
 //
 // Locking: the send mutex guards the queues and the current block; the state
 // mutex guards the flags, the close reason, the read target, the state, the
@@ -27,6 +36,10 @@ class SessionContextImpl : public SessionContext {
 public:
     static constexpr int HighQueueSize = 5120;
     static constexpr int NormalQueueSize = 1048576;
+    static constexpr int ReceiveBufferSize = 256 * 1024;
+    // A read target still missing at least this much, with nothing buffered,
+    // is received into directly, sparing a copy of its bytes.
+    static constexpr int DirectReadSize = ReceiveBufferSize / 4;
 
     // Request flags.
     static constexpr int ConnectRequested = 2;
@@ -43,6 +56,8 @@ public:
     bool close(int reason) override;
     bool send(const ByteBuffer& packet, Priority priority) override;
     void read(ByteBuffer& buffer) override;
+    std::span<uint8_t> receivedAhead() override;
+    void consumeReceived(int count) override;
     bool hasRoom(int length) const override;
     int freeSpace() const override;
     int queuedCount() const override;
@@ -80,6 +95,14 @@ public:
     ByteBuffer* readTarget() const;
     // The requested read is done: clears the request, counts it as done.
     void readFinished();
+    // Worker only: bytes received ahead and not yet handed to a read.
+    int bufferedCount() const { return _receivedEnd - _receivedBegin; }
+    // Worker only: moves buffered bytes into the target, up to its remaining bytes.
+    void takeBuffered(ByteBuffer& target);
+    // Worker only, with nothing buffered: one receive of up to
+    // ReceiveBufferSize bytes into the buffer. As SocketChannel::read: the
+    // count, 0 when the peer closed, -1 with errno set.
+    int receiveAhead();
     // Under the send mutex (the caller holds it): the block being sent,
     // nullptr when none.
     ByteBuffer* currentBlock();
@@ -104,6 +127,11 @@ private:
     bool _tcpUp = false;
     std::atomic<bool> _free{true};
     std::atomic<uint32_t> _generation{0};
+
+    // Touched by the worker only (and by reset, which runs on it or after it).
+    std::unique_ptr<uint8_t[]> _received;
+    int _receivedBegin = 0;
+    int _receivedEnd = 0;
 
     mutable Mutex _sendMutex;
     RecordRing _highQueue;

@@ -229,6 +229,111 @@ TEST_F(ClientSessionTest, LargestPayloadIsAccepted) {
     EXPECT_EQ(answer->type(), COMMON_MESSAGE_UNKNOWN_TYPE);
 }
 
+// Packets that arrive together are received in large chunks and handled
+// where they lie; each must still come out whole and in order, whether it is
+// empty, small, crosses a chunk's end, or is larger than a chunk.
+TEST_F(ClientSessionTest, PacketsArrivingTogetherAreHandledWholeAndInOrder) {
+    std::optional<SiteConnection> site;
+    const int handle = login(site);
+    const std::vector<size_t> sizes = {0, 1, 7, 1000, 15000, 70000, 3, 100000, 300000, 16, 1048576, 5, 250000, 9};
+    std::vector<Bytes> payloads;
+    Bytes stream;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        Bytes payload(sizes[i]);
+        for (size_t j = 0; j < payload.size(); ++j) {
+            payload[j] = static_cast<uint8_t>(j * 31 + i * 7 + j / 251);
+        }
+        const Packet packet = SitePackets::withPayload(static_cast<uint16_t>(600 + i), payload);
+        const uint8_t* bytes = packet.array() - packet.position();
+        stream.insert(stream.end(), bytes, bytes + packet.limit());
+        payloads.push_back(std::move(payload));
+        if (i == 5) {
+            const Packet alive = SitePackets::aliveCheck(false);
+            const uint8_t* aliveBytes = alive.array() - alive.position();
+            stream.insert(stream.end(), aliveBytes, aliveBytes + alive.limit());
+        }
+    }
+    site->sendBytes(stream);
+    ASSERT_TRUE(_facade.waitFor("unknown " + std::to_string(handle) + " " + std::to_string(600 + sizes.size() - 1),
+                                20000));
+    const std::vector<Bytes> received = _facade.unknownPayloads();
+    ASSERT_EQ(received.size(), payloads.size());
+    for (size_t i = 0; i < payloads.size(); ++i) {
+        EXPECT_TRUE(received[i] == payloads[i]) << "packet " << i << " of " << sizes[i] << " bytes";
+    }
+    int unknownAnswers = 0;
+    int aliveReplies = 0;
+    for (size_t i = 0; i < payloads.size() + 1; ++i) {
+        auto answer = site->receive();
+        ASSERT_TRUE(answer.has_value());
+        unknownAnswers += answer->type() == COMMON_MESSAGE_UNKNOWN_TYPE ? 1 : 0;
+        aliveReplies += answer->type() == COMMON_MESSAGE_ALIVE_CHECK ? 1 : 0;
+    }
+    EXPECT_EQ(unknownAnswers, static_cast<int>(payloads.size()));
+    EXPECT_EQ(aliveReplies, 1);
+}
+
+// Bad input behind good packets in the same chunk: the packets before it are
+// handled, then the connection closes with its reason and nothing behind it
+// is handled.
+TEST_F(ClientSessionTest, BadPacketBehindGoodOnesInOneChunkClosesAfterThem) {
+    struct Case {
+        const char* name;
+        Bytes bad;
+        int reason;
+    };
+    const std::vector<Case> cases = {
+        {"oversized header", {0x06, 0x17, 0x02, 0x05, 0x00, 0x10, 0x00, 0x01}, CloseReason::InvalidPayloadSize},
+        {"malformed fin", {0x06, 0x17, 0x00, COMMON_MESSAGE_FIN, 0, 0, 0, 4, 7, 0, 9, 'b'}, CloseReason::Requested},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<SiteConnection> site;
+        const int handle = login(site);
+        Bytes stream;
+        for (const uint16_t type : {700, 701}) {
+            const Packet packet = SitePackets::withPayload(type, {1, 2, 3, 4});
+            const uint8_t* bytes = packet.array() - packet.position();
+            stream.insert(stream.end(), bytes, bytes + packet.limit());
+        }
+        stream.insert(stream.end(), c.bad.begin(), c.bad.end());
+        const Packet after = SitePackets::withPayload(702, {5, 6, 7, 8});
+        const uint8_t* afterBytes = after.array() - after.position();
+        stream.insert(stream.end(), afterBytes, afterBytes + after.limit());
+        site->sendBytes(stream);
+        EXPECT_TRUE(_facade.waitFor(disconnected(handle, c.reason)));
+        EXPECT_EQ(_facade.count("unknown " + std::to_string(handle) + " 700"), 1);
+        EXPECT_EQ(_facade.count("unknown " + std::to_string(handle) + " 701"), 1);
+        EXPECT_EQ(_facade.count("unknown " + std::to_string(handle) + " 702"), 0);
+        EXPECT_TRUE(site->waitForClose());
+        EXPECT_TRUE(becomesUnmapped(handle));
+    }
+}
+
+// A site that answers the login before it was asked: the answer arrives with
+// the sync, waits received while the client sends its request, and is
+// handled once the client reads on.
+TEST_F(ClientSessionTest, LoginAnswerArrivingWithTheSyncWaitsForTheRequest) {
+    std::optional<SiteConnection> site;
+    const int handle = connect(site);
+    auto clientSync = site->receive();
+    ASSERT_TRUE(clientSync.has_value());
+    Bytes stream;
+    for (const Packet& packet : {goodSync(), SitePackets::loginResponse(1, 7, std::nullopt)}) {
+        const uint8_t* bytes = packet.array() - packet.position();
+        stream.insert(stream.end(), bytes, bytes + packet.limit());
+    }
+    site->sendBytes(stream);
+    auto request = site->receive();
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->type(), COMMON_MESSAGE_REQUEST_LOGIN);
+    EXPECT_TRUE(_facade.waitFor("loginSucceeded " + std::to_string(handle)));
+    site->send(SitePackets::aliveCheck(false));
+    auto reply = site->receive();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->type(), COMMON_MESSAGE_ALIVE_CHECK);
+}
+
 TEST_F(ClientSessionTest, UnknownPacketIsAnsweredButAnUnknownTypeNeverIs) {
     std::optional<SiteConnection> site;
     const int handle = login(site);

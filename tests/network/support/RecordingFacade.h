@@ -55,8 +55,21 @@ public:
         record("fin " + std::to_string(handle) + " " + std::to_string(option.code()));
     }
     void unknownPacketReceived(int handle, Packet& packet) override {
+        std::vector<uint8_t> payload(packet.payloadSize());
+        for (size_t i = 0; i < payload.size(); ++i) {
+            payload[i] = packet.get(Packet::HeaderSize + static_cast<int>(i));
+        }
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            _unknownPayloads.push_back(std::move(payload));
+        }
         record("unknown " + std::to_string(handle) + " " + std::to_string(packet.type()));
         ClientFacade::unknownPacketReceived(handle, packet);
+    }
+    // The payloads of the unknown packets received, in order.
+    std::vector<std::vector<uint8_t>> unknownPayloads() {
+        std::lock_guard<std::mutex> lock(_mutex);
+        return _unknownPayloads;
     }
 
     bool waitFor(const std::string& event, int timeoutMilliseconds = 5000) {
@@ -99,6 +112,7 @@ private:
     std::mutex _mutex;
     std::condition_variable _changed;
     std::vector<std::string> _events;
+    std::vector<std::vector<uint8_t>> _unknownPayloads;
 };
 
 } // namespace ostrel::test
