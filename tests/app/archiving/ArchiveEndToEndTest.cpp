@@ -2,6 +2,7 @@
 // site on loopback, into small storage files, then the files read back and
 // compared item by item with what the site has recorded.
 #include "app/archiving/Archiver.h"
+#include "app/archiving/NetworkArchivingClient.h"
 #include "app/support/ArchiveTestSupport.h"
 #include "base/DateTime.h"
 #include "base/Interval.h"
@@ -394,6 +395,36 @@ TEST_F(ArchiveEndToEndTest, AResumeFindsTheRecordLeftInTheMemberRecordingMovedAw
     ASSERT_EQ(stored.lastSections.size(), 2u);
     EXPECT_GT(stored.lastSections[1], stored.lastSections[0]);
     EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 10:05:39");
+}
+
+TEST_F(ArchiveEndToEndTest, AResumeStoreThatArrivesLateNeverReplacesANewerRecord) {
+    const std::string path = storageFile("a.strg", 40);
+    StorageGroup group;
+    auto storage = std::make_unique<FixedSizeFileStorage>();
+    ASSERT_TRUE(storage->open(path, true, Storage::CorrectionAndRecovery));
+    group.addStorage(std::move(storage));
+    group.selectRecordingStorage(UniqueID::nil(), 0);
+    NetworkArchivingClient client(context);
+    Archiver& archiver = client.archiver();
+    archiver.open(group);
+    auto record = [](uint64_t mediaID, int second) {
+        ResumeRecord r;
+        r.position = MediaPosition(1, static_cast<uint32_t>(second), 0);
+        r.sectionID = 1;
+        r.time = at(10, 0, second);
+        r.mediaID = mediaID;
+        return r;
+    };
+    ASSERT_TRUE(archiver.storeResumeRecord(record(500, 50)));
+    EXPECT_TRUE(archiver.storeResumeRecord(record(200, 20))); // late: left out
+    ResumeRecord loaded;
+    ASSERT_TRUE(archiver.loadResumeRecord(loaded));
+    EXPECT_EQ(loaded.mediaID, 500u);
+    EXPECT_EQ(loaded.time, at(10, 0, 50));
+    ASSERT_TRUE(archiver.storeResumeRecord(record(700, 59)));
+    ASSERT_TRUE(archiver.loadResumeRecord(loaded));
+    EXPECT_EQ(loaded.mediaID, 700u);
+    EXPECT_TRUE(archiver.close());
 }
 
 TEST_F(ArchiveEndToEndTest, AFailedConnectionIsReportedWithWhatHappened) {
