@@ -397,6 +397,90 @@ TEST_F(ArchiveEndToEndTest, AResumeFindsTheRecordLeftInTheMemberRecordingMovedAw
     EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 10:05:39");
 }
 
+TEST_F(ArchiveEndToEndTest, ACutBackToARecordInAnotherMemberCutsEveryMemberAndKeepsTheRecordingMemberNewest) {
+    // Recording went round the group: a, then b (where the record was
+    // stored), then back to a over its oldest data, and ended there before
+    // the next store. The cut back to the record empties a's new section, so
+    // a is left with sections older than b's; the resumed recording in a must
+    // still be the group's newest.
+    const std::vector<std::string> files = {storageFile("a.strg", 60), storageFile("b.strg", 60)};
+    const std::vector<uint8_t> payload(3000, 0x5C);
+    int written = 0;
+    auto open = [&files](StorageGroup& group) {
+        for (const std::string& path : files) {
+            auto storage = std::make_unique<FixedSizeFileStorage>();
+            ASSERT_TRUE(storage->open(path, true, Storage::CorrectionAndRecovery));
+            group.addStorage(std::move(storage));
+        }
+        group.selectRecordingStorage(UniqueID::nil(), 0);
+    };
+    auto writeOne = [&](Recorder& recorder) {
+        MediaElement frame;
+        frame.setMediaType(MediaElement::Video);
+        frame.setChannelMask(BitMask32(1));
+        frame.setFrameIndex(0);
+        frame.setDataSize(static_cast<uint32_t>(payload.size()));
+        frame.setPayload(payload.data());
+        frame.setDateTime(at(10, 0, 0).addSeconds(written++));
+        recorder.writeFrame(frame);
+        return frame.mediaID();
+    };
+    ResumeRecord record;
+    {
+        StorageGroup group;
+        open(group);
+        NetworkArchivingClient client(context);
+        client.archiver().setOverwrite(true);
+        client.archiver().open(group);
+        Recorder recorder;
+        recorder.open(group);
+        while (group.current()->path() == files[0] && written < 2000) {
+            writeOne(recorder);
+        }
+        ASSERT_EQ(group.current()->path(), files[1]);
+        for (int i = 0; i < 5; ++i) {
+            record.mediaID = writeOne(recorder);
+        }
+        record.position = MediaPosition(1, static_cast<uint32_t>(written - 1), 0);
+        record.sectionID = group.lastSectionID();
+        record.time = at(10, 0, 0).addSeconds(written - 1);
+        ASSERT_TRUE(client.archiver().storeResumeRecord(record));
+        while (group.current()->path() == files[1] && written < 4000) {
+            writeOne(recorder);
+        }
+        ASSERT_EQ(group.current()->path(), files[0]);
+        for (int i = 0; i < 5; ++i) {
+            writeOne(recorder);
+        }
+        recorder.close();
+        EXPECT_TRUE(client.archiver().close());
+    }
+
+    StorageGroup group;
+    open(group);
+    ASSERT_EQ(group.current()->path(), files[0]);
+    NetworkArchivingClient client(context);
+    client.archiver().setOverwrite(true);
+    client.archiver().open(group);
+    ResumeRecord loaded;
+    ASSERT_TRUE(client.archiver().loadResumeRecord(loaded));
+    EXPECT_EQ(loaded.mediaID, record.mediaID);
+    ASSERT_TRUE(client.archiver().truncateAfter(loaded));
+    Storage* a = group.recordStorages()[0]->path() == files[0] ? group.recordStorages()[0] : group.recordStorages()[1];
+    Storage* b = a == group.recordStorages()[0] ? group.recordStorages()[1] : group.recordStorages()[0];
+    EXPECT_EQ(a->lastIssuedItemID(), record.mediaID);
+    EXPECT_EQ(b->lastIssuedItemID(), record.mediaID);
+    EXPECT_GT(a->lastSectionID(), b->lastSectionID());
+    Recorder recorder;
+    recorder.open(group);
+    const uint64_t next = writeOne(recorder);
+    EXPECT_EQ(next, record.mediaID + 1);
+    EXPECT_EQ(group.current(), a);
+    EXPECT_GT(a->lastSectionID(), b->lastSectionID());
+    recorder.close();
+    EXPECT_TRUE(client.archiver().close());
+}
+
 TEST_F(ArchiveEndToEndTest, AResumeStoreThatArrivesLateNeverReplacesANewerRecord) {
     const std::string path = storageFile("a.strg", 40);
     StorageGroup group;
