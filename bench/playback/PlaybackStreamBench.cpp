@@ -529,7 +529,8 @@ Measurement playAll(int sites, int seconds, bool staged) {
     return measurement;
 }
 
-constexpr int Repeats = 3;
+// Five, so that a machine shared with other work still gives one undisturbed run of each.
+constexpr int Repeats = 5;
 
 // The best of a few runs of each, interleaved, so that a busy machine disturbs
 // both figures alike. Prints them; returns the delivered wire rate relative to
@@ -581,11 +582,12 @@ double compare(int sites, int seconds, bool staged) {
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     try {
-        compare(1, seconds, false);
+        const double live = compare(1, seconds, false);
         const double single = compare(1, seconds, true);
         compare(8, std::max(1, seconds / 4), false);
         compare(8, std::max(1, seconds / 4), true);
-        std::printf("goal: staged, one site, every frame intact: >= 0.50 x the reference; measured %.2f\n", single);
+        std::printf("goal: one site, every frame intact: >= 0.50 x the reference; measured staged %.2f, live %.2f\n",
+                    single, live);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark failed: %s\n", e.what());
         return 1;

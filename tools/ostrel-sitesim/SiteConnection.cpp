@@ -13,6 +13,7 @@
 #include "network/protocol/playback/PlayRequest.h"
 #include "network/protocol/playback/PlaybackMessageType.h"
 #include "network/protocol/playback/TextInFrame.h"
+#include "ostrel-sitesim/FramePayload.h"
 #include "ostrel-sitesim/SitePacketBuilder.h"
 #include "ostrel-sitesim/SiteSettings.h"
 #include "ostrel-sitesim/SyntheticRecording.h"
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <poll.h>
 #include <random>
+#include <span>
 #include <sys/socket.h>
 
 namespace ostrel {
@@ -71,7 +73,7 @@ void SiteConnection::log(const std::string& text) const {
 
 void SiteConnection::queue(const Packet& packet) {
     const uint8_t* bytes = packet.array() - packet.position();
-    _out.insert(_out.end(), bytes, bytes + packet.limit());
+    _out.append(bytes, static_cast<size_t>(packet.limit()));
 }
 
 void SiteConnection::startClosing(const std::string& why) {
@@ -96,7 +98,7 @@ void SiteConnection::run() {
             _closeDeadline = std::min(_closeDeadline, Clock::now() + StopTimeout);
         }
         if (_state == State::Closing) {
-            if (_outOffset == _out.size() && !_writeShut) {
+            if (_out.isEmpty() && !_writeShut) {
                 // Everything is out: half-close so the client reads it all
                 // before it sees the end, then wait for its own close.
                 ::shutdown(_socket.get(), SHUT_WR);
@@ -113,7 +115,7 @@ void SiteConnection::run() {
 
         pollfd fds[2] = {};
         fds[0].fd = _socket.get();
-        fds[0].events = static_cast<short>(POLLIN | (_outOffset < _out.size() ? POLLOUT : 0));
+        fds[0].events = static_cast<short>(POLLIN | (_out.isEmpty() ? 0 : POLLOUT));
         fds[1].fd = _wakeFd;
         fds[1].events = POLLIN;
         // Once the site is stopping its wake descriptor stays readable, so
@@ -185,24 +187,9 @@ bool SiteConnection::readAvailable() {
 }
 
 bool SiteConnection::writePending() {
-    while (_outOffset < _out.size()) {
-        const ssize_t sent =
-            ::send(_socket.get(), _out.data() + _outOffset, _out.size() - _outOffset, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-                break;
-            }
-            log(std::string("send failed: ") + std::strerror(errno));
-            return false;
-        }
-        _outOffset += static_cast<size_t>(sent);
-    }
-    if (_outOffset == _out.size()) {
-        _out.clear();
-        _outOffset = 0;
-    } else if (_outOffset > LowWater) {
-        _out.erase(_out.begin(), _out.begin() + static_cast<std::ptrdiff_t>(_outOffset));
-        _outOffset = 0;
+    if (!_out.send(_socket.get())) {
+        log(std::string("send failed: ") + std::strerror(errno));
+        return false;
     }
     return true;
 }
@@ -515,7 +502,7 @@ void SiteConnection::jumpToPosition(const MediaPosition& position, uint32_t mask
 
 void SiteConnection::produce() {
     for (int budget = ProduceBudget; _playing && _state == State::Established && budget > 0; --budget) {
-        if (_out.size() - _outOffset >= LowWater) {
+        if (_out.pending() >= LowWater) {
             return;
         }
         RecordingItem item;
@@ -545,14 +532,20 @@ void SiteConnection::queueItem(const RecordingItem& item) {
         SitePacketBuilder::textInFrame(_packet, item.position(), _recording.textIn(item));
         queue(_packet);
     } else {
-        // The data goes straight from the recording's pattern into the send
-        // buffer: no per-frame payload buffer and no packet copy of it.
+        // The data goes from the recording's pattern to the socket: only the
+        // stamped start of it is the frame's own.
         MediaFrame frame;
         _recording.header(item, frame);
         SitePacketBuilder::mediaFrameHead(_packet, true, item.position(), frame);
         queue(_packet);
-        _recording.appendPayload(item, _out);
-        _out.resize(_out.size() + SitePacketBuilder::mediaFramePadding(frame.dataLength()));
+        const std::span<const uint8_t> pattern = _recording.payloadPattern(item);
+        uint8_t stamped[FramePayload::StampSize];
+        const size_t stampedLength = std::min(pattern.size(), sizeof stamped);
+        std::memcpy(stamped, pattern.data(), stampedLength);
+        FramePayload::stamp(stamped, stampedLength, item.channel, item.mediaID, item.epochSeconds);
+        _out.append(stamped, stampedLength);
+        _out.appendBorrowed(pattern.data() + stampedLength, pattern.size() - stampedLength);
+        _out.appendZeros(SitePacketBuilder::mediaFramePadding(frame.dataLength()));
     }
     ++_framesSent;
 }

@@ -5,6 +5,7 @@
 #include "network/protocol/PacketReader.h"
 #include "ostrel-sitesim/RecordingCursor.h"
 #include "ostrel-sitesim/RecordingItem.h"
+#include "ostrel-sitesim/SendQueue.h"
 #include "ostrel-sitesim/UniqueFd.h"
 
 #include <atomic>
@@ -103,8 +104,7 @@ private:
     EncryptionKey _key;
     PacketReader _reader{MaxPayloadSize};
     Packet _packet;
-    std::vector<uint8_t> _out;
-    size_t _outOffset = 0;
+    SendQueue _out;
     std::vector<uint8_t> _received;
 
     // The playback being sent: a walk over a range, or a burst of a few items.

@@ -237,6 +237,10 @@ void SyntheticRecording::payload(const RecordingItem& item, std::vector<uint8_t>
     appendPayload(item, out);
 }
 
+std::span<const uint8_t> SyntheticRecording::payloadPattern(const RecordingItem& item) const {
+    return std::span<const uint8_t>(_pattern).first(payloadLength(item));
+}
+
 void SyntheticRecording::appendPayload(const RecordingItem& item, std::vector<uint8_t>& out) const {
     const size_t length = payloadLength(item);
     const size_t at = out.size();

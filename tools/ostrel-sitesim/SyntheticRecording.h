@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace ostrel {
@@ -77,6 +78,10 @@ public:
     void payload(const RecordingItem& item, std::vector<uint8_t>& out) const;
     // The same bytes appended to `out`.
     void appendPayload(const RecordingItem& item, std::vector<uint8_t>& out) const;
+    // The pattern the item's payload is made of, as long as the payload: the
+    // payload is this with FramePayload's stamp laid over its start. Valid as
+    // long as the recording.
+    std::span<const uint8_t> payloadPattern(const RecordingItem& item) const;
     // The text-in record of a text-in item, as a site sends it.
     TextInFrame textIn(const RecordingItem& item) const;
     // The text of a text-in item: "<rule text> <n>".
