@@ -14,19 +14,23 @@ namespace ostrel {
 
 void OverwritePreparer::init(Storage& storage, std::uint32_t capacity) {
     _storage = &storage;
-    _scan.bind(&storage.superBlock(), &storage.pageCache());
+    for (Page& page : _scanPages) {
+        page.bind(&storage.superBlock(), &storage.pageCache());
+    }
     _queue.clear();
     _capacity = std::max<std::uint32_t>(1, capacity);
 }
 
 void OverwritePreparer::dispose() {
-    _scan.release();
+    for (Page& page : _scanPages) {
+        page.release();
+    }
     _queue.clear();
     _storage = nullptr;
 }
 
 OverwritePreparer::Summary OverwritePreparer::summary() const {
-    return Summary{_scan.firstItemID(), _scan.lastItemID(), _scan.reserved(), _scan.pageNumber()};
+    return Summary{scan().firstItemID(), scan().lastItemID(), scan().reserved(), scan().pageNumber()};
 }
 
 bool OverwritePreparer::isProtected(std::uint32_t number) const {
@@ -46,47 +50,52 @@ void OverwritePreparer::pageAppended() {
 bool OverwritePreparer::advance() {
     const SuperBlock& superBlock = _storage->superBlock();
     try {
-        if (!_scan.isLoaded()) {
+        if (!scan().isLoaded()) {
             const std::optional<TrackListItem> entry = _storage->findTrack(PageType::Media);
             if (!entry) {
                 return false;
             }
-            _scan.loadHeader(entry->firstPage(), false);
-            if (!(_scan.type() == PageType::Media) || _scan.checksum() != entry->firstPageChecksum()) {
-                _scan.release();
+            scan().loadHeader(entry->firstPage(), false);
+            if (!(scan().type() == PageType::Media) || scan().checksum() != entry->firstPageChecksum()) {
+                scan().release();
                 return false;
             }
             char line[160];
             std::snprintf(line, sizeof line, "OverwritePreparer: load first page. page %u(%u) last_id=%llu",
-                          _scan.pageNumber(), _scan.checksum(), static_cast<unsigned long long>(_scan.lastItemID()));
+                          scan().pageNumber(), scan().checksum(), static_cast<unsigned long long>(scan().lastItemID()));
             _storage->log(line, 2, false);
             return true;
         }
-        const std::uint32_t own = _scan.pageNumber();
-        const std::uint32_t ownChecksum = _scan.checksum();
-        if (_scan.next() == 0) {
-            _scan.loadHeader(own, false);
-            if (_scan.checksum() != ownChecksum || !(_scan.type() == PageType::Media)) {
-                _scan.release();
+        const std::uint32_t own = scan().pageNumber();
+        const std::uint32_t ownChecksum = scan().checksum();
+        if (scan().next() == 0) {
+            scan().loadHeader(own, false);
+            if (scan().checksum() != ownChecksum || !(scan().type() == PageType::Media)) {
+                scan().release();
                 return false;
             }
-            if (_scan.next() == 0) {
+            if (scan().next() == 0) {
                 return false;
             }
         }
-        const std::uint32_t next = _scan.next();
-        const std::uint32_t nextChecksum = _scan.nextChecksum();
+        const std::uint32_t next = scan().next();
+        const std::uint32_t nextChecksum = scan().nextChecksum();
         if (!superBlock.isValidPageNumber(next)) {
             return false;
         }
-        Page probe(&_storage->superBlock(), &_storage->pageCache());
-        probe.loadHeader(next, false);
-        if (probe.type() == PageType::Media && probe.previous() == own && probe.previousChecksum() == ownChecksum &&
-            probe.checksum() == nextChecksum && probe.superChecksum() == superBlock.checksum()) {
-            _scan.loadHeader(next, false);
+        // The successor's header is read once: when it proves to follow the
+        // scan page, that very copy becomes the scan page.
+        Page& candidate = probe();
+        candidate.loadHeader(next, false);
+        if (candidate.type() == PageType::Media && candidate.previous() == own &&
+            candidate.previousChecksum() == ownChecksum && candidate.checksum() == nextChecksum &&
+            candidate.superChecksum() == superBlock.checksum()) {
+            scan().release();
+            _scanIndex = 1 - _scanIndex;
             return true;
         }
-        _scan.loadHeader(own, false);
+        candidate.release();
+        scan().loadHeader(own, false);
         return false;
     } catch (const Exception&) {
         // A page that cannot be read stops the read-ahead at the last good page.
@@ -105,21 +114,21 @@ void OverwritePreparer::collectAll(std::uint64_t before, FreePageList& pagesToFr
     const std::uint32_t bound = _storage->superBlock().pageCount();
     for (std::uint32_t steps = 0; steps <= bound; ++steps) {
         if (!advance()) {
-            if (!_scan.isLoaded()) {
+            if (!scan().isLoaded()) {
                 return;
             }
-            if (_scan.lastItemID() < before && _scan.next() == 0 && !isProtected(_scan.pageNumber())) {
+            if (scan().lastItemID() < before && scan().next() == 0 && !isProtected(scan().pageNumber())) {
                 char line[200];
                 std::snprintf(line, sizeof line,
                               "OverwritePreparer: need to free all pages. page=%u last_id=%llu before=%llu",
-                              _scan.pageNumber(), static_cast<unsigned long long>(_scan.lastItemID()),
+                              scan().pageNumber(), static_cast<unsigned long long>(scan().lastItemID()),
                               static_cast<unsigned long long>(before));
                 _storage->log(line, 2, false);
-                _scan.release();
-            } else if (pagesToFree.contains(_scan.pageNumber())) {
+                scan().release();
+            } else if (pagesToFree.contains(scan().pageNumber())) {
                 // The page after the scan page cannot be read yet (the writer
                 // has not saved it): the scan page stays as the first page.
-                pagesToFree.remove(_scan.pageNumber());
+                pagesToFree.remove(scan().pageNumber());
                 _queue.push_front(summary());
             }
             return;
@@ -140,13 +149,13 @@ std::uint32_t OverwritePreparer::complete(std::uint64_t before, FreePageList& pa
         return 0;
     }
     collectQueued(before, pagesToFree);
-    if (!_scan.isLoaded() || (_queue.empty() && _scan.lastItemID() < before)) {
+    if (!scan().isLoaded() || (_queue.empty() && scan().lastItemID() < before)) {
         collectAll(before, pagesToFree);
     }
     if (!_queue.empty()) {
         return _queue.front().number;
     }
-    return _scan.isLoaded() ? _scan.pageNumber() : 0;
+    return scan().isLoaded() ? scan().pageNumber() : 0;
 }
 
 } // namespace ostrel

@@ -30,15 +30,22 @@ public:
 
     std::size_t queued() const { return _queue.size(); }
     std::uint32_t capacity() const { return _capacity; }
-    std::uint32_t scanPage() const { return _scan.pageNumber(); }
+    std::uint32_t scanPage() const { return scan().pageNumber(); }
 
 private:
+    // The scan page, and the object its successor's header is read into:
+    // a successor that proves to follow becomes the scan page as it was read.
+    Page& scan() { return _scanPages[_scanIndex]; }
+    const Page& scan() const { return _scanPages[_scanIndex]; }
+    Page& probe() { return _scanPages[1 - _scanIndex]; }
+
     bool advance();
     Summary summary() const;
     bool isProtected(std::uint32_t number) const;
 
     Storage* _storage = nullptr;
-    Page _scan;
+    Page _scanPages[2];
+    std::size_t _scanIndex = 0;
     std::deque<Summary> _queue;
     std::uint32_t _capacity = 1;
 };

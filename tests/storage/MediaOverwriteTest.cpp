@@ -120,6 +120,24 @@ TEST(MediaOverwriteTest, AFullStorageOverwritesItsOldestDataAgainAndAgain) {
     expectTimelineMatchesMedia(*f.storage, 700);
 }
 
+TEST(MediaOverwriteTest, TheOverwriteReadsEachMediaPageHeaderOnce) {
+    // Frames of 700 bytes: about 11 in a media page, so one timeline page
+    // (126 elements) indexes about 11 media pages, which one overwrite step frees.
+    StorageFixture f(80);
+    recordFrames(f, 400, 700);
+    ASSERT_FALSE(f.storage->timeline().hasSinglePage());
+    const std::uint64_t free = f.storage->freePageCount();
+    const std::size_t reads = f.memory.file.readCount();
+    f.storage->overwriteOldest();
+    // The timeline page and the media pages it indexed.
+    const std::uint64_t freed = f.storage->freePageCount() - free;
+    ASSERT_GE(freed, 8u);
+    // Walking the media track reads each freed page's header once, plus the
+    // page that stays first and a few track heads.
+    EXPECT_LE(f.memory.file.readCount() - reads, freed + 4);
+    expectTimelineMatchesMedia(*f.storage, 700);
+}
+
 TEST(MediaOverwriteTest, SplitFramesSurviveTheOverwriteOfTheirFirstPage) {
     StorageFixture f(30);
     // Frames of 3000 bytes split across pages all the time.
