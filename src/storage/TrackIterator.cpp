@@ -61,8 +61,7 @@ void TrackIterator::checkStep(std::uint32_t offset) const {
     }
 }
 
-bool TrackIterator::first() {
-    _overwritten = false;
+bool TrackIterator::loadEnd(bool last) {
     for (int attempt = 1;; ++attempt) {
         const std::optional<TrackListItem> entry = _storage.findTrack(_type);
         if (!entry) {
@@ -72,63 +71,53 @@ bool TrackIterator::first() {
         }
         _startPage = entry->firstPage();
         _startChecksum = entry->firstPageChecksum();
+        const std::uint32_t number = last ? entry->lastPage() : entry->firstPage();
+        const std::uint32_t checksum = last ? entry->lastPageChecksum() : entry->firstPageChecksum();
         try {
-            scratch().loadVerified(entry->firstPage(), _type, entry->firstPageChecksum(), true);
+            scratch().loadVerified(number, _type, checksum, true);
         } catch (const VarnelException&) {
             const std::optional<TrackListItem> again = _storage.findTrack(_type);
             if (attempt < EndLoadAttempts &&
-                (!again || again->firstPage() != entry->firstPage() ||
-                 again->firstPageChecksum() != entry->firstPageChecksum())) {
+                (!again || (last ? again->lastPage() : again->firstPage()) != number ||
+                 (last ? again->lastPageChecksum() : again->firstPageChecksum()) != checksum)) {
                 continue;
             }
             _position = PagePosition{};
             throw;
         }
         swapIn();
-        _position = PagePosition{current().pageNumber(), current().firstItemOffset()};
-        if (current().itemCount() == 0 && !nextPage()) {
-            _position = PagePosition{};
-            return false;
-        }
         return true;
     }
 }
 
+bool TrackIterator::first() {
+    _overwritten = false;
+    if (!loadEnd(false)) {
+        return false;
+    }
+    _position = PagePosition{current().pageNumber(), current().firstItemOffset()};
+    if (current().itemCount() == 0 && !nextPage()) {
+        _position = PagePosition{};
+        return false;
+    }
+    return true;
+}
+
 bool TrackIterator::last() {
     _overwritten = false;
-    for (int attempt = 1;; ++attempt) {
-        const std::optional<TrackListItem> entry = _storage.findTrack(_type);
-        if (!entry) {
-            _current->release();
+    if (!loadEnd(true)) {
+        return false;
+    }
+    if (current().itemCount() == 0) {
+        _position = PagePosition{current().pageNumber(), current().firstItemOffset()};
+        if (!previousPage()) {
             _position = PagePosition{};
             return false;
         }
-        _startPage = entry->firstPage();
-        _startChecksum = entry->firstPageChecksum();
-        try {
-            scratch().loadVerified(entry->lastPage(), _type, entry->lastPageChecksum(), true);
-        } catch (const VarnelException&) {
-            const std::optional<TrackListItem> again = _storage.findTrack(_type);
-            if (attempt < EndLoadAttempts &&
-                (!again || again->lastPage() != entry->lastPage() ||
-                 again->lastPageChecksum() != entry->lastPageChecksum())) {
-                continue;
-            }
-            _position = PagePosition{};
-            throw;
-        }
-        swapIn();
-        if (current().itemCount() == 0) {
-            _position = PagePosition{current().pageNumber(), current().firstItemOffset()};
-            if (!previousPage()) {
-                _position = PagePosition{};
-                return false;
-            }
-            return true;
-        }
-        _position = PagePosition{current().pageNumber(), current().lastItemOffset()};
         return true;
     }
+    _position = PagePosition{current().pageNumber(), current().lastItemOffset()};
+    return true;
 }
 
 bool TrackIterator::seek(const PagePosition& position) {

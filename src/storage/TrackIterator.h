@@ -65,6 +65,10 @@ protected:
     enum class Reach { Arrived, Overwritten, Onward };
     Reach reach(Page*& behind, Page*& candidate, Page& hop, std::uint32_t number,
                 const std::optional<TrackListItem>& start, bool forward);
+    // Loads the track's first or `last` page as the current page, again when
+    // the writer moved that end meanwhile; false (cursor (0, 0)) when the
+    // track has no entry.
+    bool loadEnd(bool last);
     // Remembers where the track began when a page is about to be loaded.
     void noteTrackStart();
     // Whether a link that failed may have been broken by the overwrite of

@@ -233,6 +233,28 @@ bool LastPageCorrector::cutTornLastPage(const PageType& type) {
     }
 }
 
+void LastPageCorrector::walkForward(Page& page, std::uint32_t stop, std::uint32_t& newLast,
+                                    const std::function<bool(const Page&)>& whole,
+                                    const std::function<bool(const Page&)>& leadsOn) {
+    StorageUtility utility(_storage);
+    std::set<std::uint32_t> seen;
+    while (page.pageNumber() != stop && seen.insert(page.pageNumber()).second) {
+        if (whole && !whole(page)) {
+            return;
+        }
+        newLast = page.pageNumber();
+        Page next(&_storage.superBlock(), &_storage.pageCache());
+        utility.loadNextPage(page, next, true);
+        if (leadsOn && !leadsOn(next)) {
+            return;
+        }
+        const std::uint32_t number = next.pageNumber();
+        next.release();
+        page.release();
+        page.load(number, true);
+    }
+}
+
 std::uint32_t LastPageCorrector::findNewLastPageNumberFromTrackFirst(const PageType& type) {
     const TrackListItem entry = *_storage.findTrack(type);
     if (entry.firstPage() == entry.lastPage()) {
@@ -245,23 +267,15 @@ std::uint32_t LastPageCorrector::findNewLastPageNumberFromTrackFirst(const PageT
         std::unique_ptr<IRecordable> item = TrackItems::make(type);
         Page page(&_storage.superBlock(), &_storage.pageCache());
         utility.loadPage(page, type, entry.firstPage(), entry.firstPageChecksum(), true);
-        std::set<std::uint32_t> seen;
-        while (page.pageNumber() != entry.lastPage() && seen.insert(page.pageNumber()).second) {
-            OSTREL_ASSERT(page.itemCount() > 0);
-            if (item && page.lastItemID() != 0) {
-                TrackItems::readLast(page, *item);
-                if (item->mediaID() != page.lastItemID()) {
-                    break;
-                }
+        // Every page reached must be whole: its last item carries its last ID.
+        walkForward(page, entry.lastPage(), newLast, [&item](const Page& reached) {
+            OSTREL_ASSERT(reached.itemCount() > 0);
+            if (item && reached.lastItemID() != 0) {
+                TrackItems::readLast(reached, *item);
+                return item->mediaID() == reached.lastItemID();
             }
-            newLast = page.pageNumber();
-            Page next(&_storage.superBlock(), &_storage.pageCache());
-            utility.loadNextPage(page, next, true);
-            const std::uint32_t number = next.pageNumber();
-            next.release();
-            page.release();
-            page.load(number, true);
-        }
+            return true;
+        }, nullptr);
     } catch (const AssertionFailException&) {
         throw;
     } catch (const Exception& e) {
@@ -341,28 +355,18 @@ std::uint32_t LastPageCorrector::findNewMediaLastPage() {
     }
     std::uint32_t newLast = 0;
     try {
-        StorageUtility utility(_storage);
         Page page(&_storage.superBlock(), &_storage.pageCache());
         page.load(start, true);
         page.checkHeader();
-        std::set<std::uint32_t> seen;
-        while (page.pageNumber() != recorded && seen.insert(page.pageNumber()).second) {
-            newLast = page.pageNumber();
-            Page next(&_storage.superBlock(), &_storage.pageCache());
-            utility.loadNextPage(page, next, true);
+        // A successor is taken while it holds frames and its last frame is whole.
+        std::unique_ptr<IRecordable> frame = TrackItems::make(PageType::Media);
+        walkForward(page, recorded, newLast, nullptr, [&frame](const Page& next) {
             if (next.itemCount() == 0 || next.lastItemID() == 0) {
-                break;
+                return false;
             }
-            std::unique_ptr<IRecordable> frame = TrackItems::make(PageType::Media);
             TrackItems::readLast(next, *frame);
-            if (frame->mediaID() != next.lastItemID()) {
-                break;
-            }
-            const std::uint32_t number = next.pageNumber();
-            next.release();
-            page.release();
-            page.load(number, true);
-        }
+            return frame->mediaID() == next.lastItemID();
+        });
     } catch (const AssertionFailException&) {
         throw;
     } catch (const Exception& e) {

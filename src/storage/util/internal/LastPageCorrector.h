@@ -50,6 +50,12 @@ private:
     std::uint32_t newestPageNamedBy(const PageType& leader, const PageType& type,
                                     const std::function<std::uint32_t(const IRecordable&)>& pageOf,
                                     const std::function<bool(std::uint32_t)>& accept);
+    // Walks the chain forward from `page` (which it moves along) until the
+    // page `stop`: `newLast` becomes each page reached that is `whole`, while
+    // its successor (loaded with the chain checks) `leadsOn`; a missing test
+    // passes every page.
+    void walkForward(Page& page, std::uint32_t stop, std::uint32_t& newLast,
+                     const std::function<bool(const Page&)>& whole, const std::function<bool(const Page&)>& leadsOn);
     std::uint32_t recordedLast(const PageType& type) const;
     std::uint32_t lastPageNumberInSuperBlock(const PageType& type) const;
     bool isMediaPage(std::uint32_t number);
