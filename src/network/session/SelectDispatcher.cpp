@@ -20,8 +20,8 @@ namespace {
 // How many packets one connection may send in one step before the others get
 // their turn.
 constexpr int BurstLimit = 32;
-// How many receives one connection may make in one step (up to 1 MiB with
-// the receive buffer) before the others get their turn.
+// How many receives one connection may make in one step (each up to the
+// 1 MiB receive buffer) before the others get their turn.
 constexpr int ReceiveBurst = 4;
 
 } // namespace
