@@ -114,6 +114,23 @@ void RecordingTable::restoreTimelineState() {
     _time = element.dateTime();
     _lastTimelinePosition = it.position();
     _lastTimelineMediaID = element.mediaID();
+    if (element.mediaType() == 0 || _last.channelMask().isEmpty()) {
+        return;
+    }
+    // The timeline ends with audio or text-in. A stop entry written before the
+    // next video frame must still name the last video element (the check at
+    // open requires a closing entry to do so), so look back for it. The walk
+    // ends at the video element the table's last entry names, which bounds it
+    // to the elements recorded since that entry.
+    const PagePosition bound = _last.position();
+    while (it.previous()) {
+        it.read(element);
+        if (element.mediaType() == 0 || it.position() == bound) {
+            _lastTimelinePosition = it.position();
+            _lastTimelineMediaID = element.mediaID();
+            return;
+        }
+    }
 }
 
 void RecordingTable::rebuildSections() {

@@ -2,6 +2,7 @@
 #include "storage/EventTrack.h"
 #include "storage/IStorageListener.h"
 #include "storage/MediaElement.h"
+#include "storage/MediaTrack.h"
 #include "storage/MediaTrackIterator.h"
 #include "storage/PreEventTrack.h"
 #include "storage/RecordingTable.h"
@@ -10,6 +11,7 @@
 #include "storage/TimelineElement.h"
 #include "storage/TrackIterator.h"
 #include "storage/support/StorageFixture.h"
+#include "storage/util/StorageChecker.h"
 
 #include <gtest/gtest.h>
 
@@ -77,6 +79,36 @@ TEST(RecordingTableTest, EntriesOnlyWhereTheRecordingChanges) {
     ASSERT_EQ(sections.size(), 1u);
     EXPECT_EQ(sections[0].interval(), Interval(at(0), at(19)));
     EXPECT_TRUE(sections[0].isStopped());
+}
+
+// A process that died mid-recording leaves the table behind the timeline, and
+// the timeline may end with audio. The stop entry the next close writes must
+// still name the last video element, or the check at open refuses the file.
+TEST(RecordingTableTest, AStopAfterReopeningNamesTheLastVideoElementNotTrailingAudio) {
+    StorageFixture f;
+    recordSeconds(f, 0, 6, {0});
+    PagePosition lastVideo;
+    {
+        MediaElement frame = f.frames.video(0, 7, 0, at(6), 20);
+        lastVideo = f.record(frame);
+    }
+    for (std::uint16_t i = 0; i < 3; ++i) {
+        f.record(f.frames.audio(0, i, at(6), 20));
+    }
+    // Save what a dying process had saved: media and timeline, but not the
+    // table's pending second nor its stop.
+    f.storage->mediaTrack().flush();
+    f.storage->timeline().flush();
+    ASSERT_TRUE(f.storage->close(false));
+    f.storage = f.memory.storage();
+    ASSERT_TRUE(f.storage->open("fixture.strg", true, 2));
+    f.reopen(); // opened writable and closed: the close writes the stop
+    std::vector<RecordingTableElement> table = entries(*f.storage);
+    ASSERT_FALSE(table.empty());
+    EXPECT_TRUE(table.back().channelMask().isEmpty());
+    EXPECT_EQ(table.back().position(), lastVideo);
+    StorageChecker checker(*f.storage);
+    EXPECT_TRUE(checker.check()) << checker.problem();
 }
 
 TEST(RecordingTableTest, FramesOfOneSecondMergeTheirChannels) {

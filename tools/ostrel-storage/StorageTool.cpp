@@ -52,6 +52,27 @@ std::string messageOf(const Exception& e) {
     return e.message() ? e.message() : e.typeName();
 }
 
+// A read-only storage whose open keeps what the check found wrong.
+class CheckedStorage final : public FixedSizeFileStorage {
+public:
+    CheckedStorage() : FixedSizeFileStorage(Access::ReadOnly) {}
+    const std::string& problem() const { return _problem; }
+
+protected:
+    bool correctAtOpen(int, std::uint64_t& nextItemID) override {
+        StorageChecker checker(*this);
+        if (!checker.check()) {
+            _problem = checker.problem();
+            return false;
+        }
+        nextItemID = StorageCorrector(*this).nextItemID();
+        return true;
+    }
+
+private:
+    std::string _problem;
+};
+
 // Opens a storage file for reading only, with a one-line reason when it
 // cannot: the file is missing, holds no storage, is damaged, or waits for a
 // repair that only a writable open performs.
@@ -75,11 +96,12 @@ std::unique_ptr<FixedSizeFileStorage> openForReading(const std::string& path, st
         err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
         return nullptr;
     }
-    auto storage = std::make_unique<FixedSizeFileStorage>(FixedSizeFileStorage::Access::ReadOnly);
+    auto storage = std::make_unique<CheckedStorage>();
     try {
         if (!storage->open(path, false, Storage::CheckOnly)) {
-            err << "ostrel-storage: " << path
-                << ": storage corrupted (an interrupted change waits in its journal; a writable open repairs it)\n";
+            err << "ostrel-storage: " << path << ": does not pass the check at open ("
+                << (storage->problem().empty() ? "not a storage file" : storage->problem())
+                << ")\n";
             return nullptr;
         }
     } catch (const Exception& e) {
@@ -299,31 +321,6 @@ int StorageTool::log(const std::string& path, std::ostream& out, std::ostream& e
     }
     return 0;
 }
-
-namespace {
-
-// A read-only storage whose open keeps what the check found wrong.
-class CheckedStorage final : public FixedSizeFileStorage {
-public:
-    CheckedStorage() : FixedSizeFileStorage(Access::ReadOnly) {}
-    const std::string& problem() const { return _problem; }
-
-protected:
-    bool correctAtOpen(int, std::uint64_t& nextItemID) override {
-        StorageChecker checker(*this);
-        if (!checker.check()) {
-            _problem = checker.problem();
-            return false;
-        }
-        nextItemID = StorageCorrector(*this).nextItemID();
-        return true;
-    }
-
-private:
-    std::string _problem;
-};
-
-} // namespace
 
 int StorageTool::check(const std::string& path, std::ostream& out, std::ostream& /*err*/) {
     CheckedStorage storage;

@@ -312,12 +312,9 @@ TEST_F(ArchiveKillTest, AResumeAfterSigkillMidChunkCompletesTheGroupWithoutLossO
     killAndResume(2000, 100, false);
 }
 
-// Recording moves from a to b half way. Disabled while a storage fault stands:
-// a member that recording moved away from, left by a killed run with its
-// recording table behind its timeline, fails the check ("the recording
-// table's closing entry names no last video element") once it has been opened
-// writable and closed, without any write in between.
-TEST_F(ArchiveKillTest, DISABLED_AResumeAfterSigkillWhereRecordingMovedToAnotherMember) {
+// Recording moves from a to b half way: a, the member recording moved away
+// from, is left by the kill with its recording table behind its timeline.
+TEST_F(ArchiveKillTest, AResumeAfterSigkillWhereRecordingMovedToAnotherMember) {
     killAndResume(450, 800, true);
 }
 
