@@ -1,7 +1,8 @@
-// Power-loss simulation: a scripted recording workload runs once over a file
-// that logs every write; then, for every write n of it, the file as a power
-// loss at write n would leave it (writes before n complete, write n absent,
-// complete or torn) is opened with correction and recovery and must come up
+// Power-loss simulation: a scripted recording workload runs once over files
+// that log every write (one storage file, or a group of two that switches
+// members); then, for every write n of it, the files as a power loss at
+// write n would leave them (writes before n complete, write n absent,
+// complete or torn) are opened with correction and recovery and must come up
 // consistent, keep every frame committed before write n and go on recording.
 
 #include "storage/EventElement.h"
@@ -757,6 +758,9 @@ TEST(CrashRecoveryTest, WorkloadsAreSmallButCrossPagesOverwriteAndSwitchMembers)
     std::printf("group: %zu writes (%zu to the second member), %zu steps, %d switches\n", group.writes.size(), second,
                 group.steps.size(), group.switches);
     EXPECT_GE(group.switches, 2);
+    // Back in the first member, its overwrite dropped its oldest frames.
+    EXPECT_EQ(group.steps.back().live.count(1), 0u);
+    EXPECT_FALSE(group.steps.back().live.empty());
     EXPECT_GT(second, 50u);
     EXPECT_LT(group.writes.size(), 3000u);
 }
