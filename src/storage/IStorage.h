@@ -41,6 +41,8 @@ public:
     // entry with an all-ones mask when the type has none), and remove a type
     // (telling the storage's listeners that the track was deleted).
     virtual void setTrackLast(const PageType& type, std::uint32_t page, std::uint32_t checksum) = 0;
+    // Likewise for the first page.
+    virtual void setTrackFirst(const PageType& type, std::uint32_t page, std::uint32_t checksum) = 0;
     virtual void removeTrack(const PageType& type) = 0;
 };
 

@@ -204,7 +204,7 @@ public:
     std::vector<TrackListItem> tracks() const;
     bool hasTrack(const PageType& type) const { return findTrack(type).has_value(); }
     void addTrack(const PageType& type, BitMask32 mask, std::uint32_t page, std::uint32_t checksum);
-    void setTrackFirst(const PageType& type, std::uint32_t page, std::uint32_t checksum);
+    void setTrackFirst(const PageType& type, std::uint32_t page, std::uint32_t checksum) override;
 
     void addListener(IStorageListener* listener);
     void removeListener(IStorageListener* listener);

@@ -81,10 +81,14 @@ void UpdateTrackFirstTransactionLog::apply() {
 
 void UpdateTrackFirstTransactionLog::rollback() {
     SuperBlock& superBlock = storage().superBlock();
+    // The storage's own copy of the track list follows the superblock, as the
+    // last-page step does: the tracks are opened from that copy afterwards.
     if (_previousPage != 0) {
         superBlock.setTrackFirst(_type, _previousPage, _previousChecksum);
+        storage().setTrackFirst(_type, _previousPage, _previousChecksum);
     } else {
         superBlock.removeTrack(_type);
+        storage().removeTrack(_type);
     }
     superBlock.save();
 }

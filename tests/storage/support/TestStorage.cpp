@@ -78,6 +78,15 @@ void TestStorage::setTrackLast(const PageType& type, std::uint32_t page, std::ui
     }
 }
 
+void TestStorage::setTrackFirst(const PageType& type, std::uint32_t page, std::uint32_t checksum) {
+    auto it = _mirror.find(type.toString());
+    if (it == _mirror.end()) {
+        _mirror[type.toString()] = TrackListItem(type, BitMask32(0xFFFFFFFF), page, checksum);
+    } else {
+        it->second.setFirst(page, checksum);
+    }
+}
+
 void TestStorage::removeTrack(const PageType& type) {
     if (_mirror.erase(type.toString()) > 0) {
         _deleted.push_back(type.toString());

@@ -44,6 +44,7 @@ public:
     void log(const std::string& text, int level, bool flush) override;
     std::uint32_t allocatePage(const PageType& type) override;
     void setTrackLast(const PageType& type, std::uint32_t page, std::uint32_t checksum) override;
+    void setTrackFirst(const PageType& type, std::uint32_t page, std::uint32_t checksum) override;
     void removeTrack(const PageType& type) override;
 
     FixedSizeFreePageAllocator& allocator() { return _allocator; }

@@ -200,6 +200,34 @@ TEST(JournalTest, RollbackOfAnExtendedTrackRestoresItsPreviousLastPage) {
     EXPECT_TRUE(s.allocator().isFree(second.number));
 }
 
+// The storage opens its tracks from its own copy of the track list, so undoing
+// a moved first page must restore that copy too, or the pages before the
+// restored first page are opened as if they belonged to nobody.
+TEST(JournalTest, RollbackOfAMovedFirstPageRestoresTheStoragesTrackListToo) {
+    TestStorage s(16);
+    s.format();
+    FlushScenario first(s);
+    first.run();
+    s.mirror()["TIML"] = *s.superBlock().findTrack(PageType::Timeline);
+
+    UpdateTrackFirstTransactionLog moved(s, PageType::Timeline, 9, 99);
+    moved.apply();
+    s.mirror()["TIML"].setFirst(9, 99);
+    ASSERT_TRUE(moved.isApplied());
+    moved.rollback();
+    EXPECT_EQ(s.superBlock().findTrack(PageType::Timeline)->firstPage(), first.number);
+    EXPECT_EQ(s.mirror()["TIML"].firstPage(), first.number);
+    EXPECT_EQ(s.mirror()["TIML"].firstPageChecksum(), first.checksum);
+
+    // A step that created the entry removes it from both on rollback.
+    UpdateTrackFirstTransactionLog created(s, PageType::Event, 11, 111);
+    created.apply();
+    s.mirror()["EVNT"] = *s.superBlock().findTrack(PageType::Event);
+    created.rollback();
+    EXPECT_FALSE(s.superBlock().findTrack(PageType::Event).has_value());
+    EXPECT_EQ(s.mirror().count("EVNT"), 0u);
+}
+
 TEST(JournalTest, FreeingPagesAndDeletingATrackCommitOrRollBackTogether) {
     for (const bool crash : {false, true}) {
         TestStorage s(32);
