@@ -71,7 +71,12 @@ void FixedSizeFreePageAllocator::close() {
 
 void FixedSizeFreePageAllocator::flush() {
     if (_page.isLoaded()) {
-        _page.saveDirty();
+        // Taking a page out of the middle of an interval (a page extracted
+        // later is often saved first) rewrites the live item in place and adds
+        // one behind the live range: the header that names the live range must
+        // reach the file in the same transfer, or a process killed in between
+        // leaves a list that lost the rest of that interval.
+        _page.saveDirtyAtOnce();
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace ostrel {
@@ -220,6 +221,44 @@ TEST(FreePageListTest, FreedPagesAreNeverListedTwice) {
     }
     EXPECT_FALSE(seen[1]);
     EXPECT_FALSE(seen[2]);
+}
+
+// Pages are taken out of the on-disk list when they are first saved, not in
+// the order they were handed out, so a page from the middle of an interval is
+// often consumed: the live item is rewritten in place and the upper half is
+// added behind the live range. A process that dies between the transfer of
+// those items and that of the header must not leave a list that lost the upper
+// half: after the failure the list holds the old pages or the new ones.
+TEST(FreePageListTest, AConsumeThatSplitsAnIntervalSurvivesAFailedSaveWhole) {
+    for (std::size_t writesBeforeFailure : {0u, 1u, 2u}) {
+        SCOPED_TRACE(writesBeforeFailure);
+        TestStorage s(200);
+        s.format();
+        for (std::uint32_t n = 3; n <= 200; ++n) {
+            ASSERT_EQ(s.allocator().extract(), n);
+            s.allocator().consume(n);
+        }
+        // Single pages first, so that the interval below lies behind the
+        // header's sector.
+        for (std::uint32_t n = 3; n <= 130; n += 2) {
+            s.allocator().addPage(n);
+        }
+        s.allocator().addInterval(150, 200);
+        s.allocator().flush();
+        const std::uint64_t before = s.allocator().freePageCount();
+
+        s.file().failAfter(writesBeforeFailure);
+        try {
+            s.allocator().consume(160);
+            s.allocator().flush();
+        } catch (const SystemException&) {
+        }
+        s.file().stopFailing();
+        s.reopen();
+        const std::uint64_t after = s.allocator().freePageCount();
+        EXPECT_TRUE(after == before || after == before - 1) << before << " -> " << after;
+        EXPECT_TRUE(s.allocator().isFree(200));
+    }
 }
 
 TEST(FreePageListTest, RangesOutsideTheStorageAreRefused) {

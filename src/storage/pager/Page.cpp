@@ -298,6 +298,24 @@ void Page::saveDirty() {
     _buffer.clearDirty();
 }
 
+void Page::saveDirtyAtOnce() {
+    requireWritable();
+    if (_buffer.isClean()) {
+        return;
+    }
+    if (_headerOnly) {
+        saveHeader();
+        return;
+    }
+    std::size_t end = 0;
+    for (const auto& [offset, length] : _buffer.dirtyRuns()) {
+        end = std::max(end, offset + length);
+    }
+    SaveScope scope(*_pageCache, *this, false);
+    writeRange(0, end);
+    _buffer.clearDirty();
+}
+
 void Page::saveHeader() {
     requireWritable();
     SaveScope scope(*_pageCache, *this, true);

@@ -129,6 +129,12 @@ public:
     // Writes the dirty sectors, each run in ascending order, the header sector
     // after the rest of its run.
     virtual void saveDirty();
+    // Writes everything from the header sector to the last dirty sector in one
+    // transfer. For a page whose items are changed in place and whose header
+    // says which of them are live (the free-page list), a process that dies
+    // between separate transfers leaves new items under an old header; one
+    // transfer leaves either state whole.
+    void saveDirtyAtOnce();
     // Writes the header sector only; other dirty sectors are forgotten.
     virtual void saveHeader();
 

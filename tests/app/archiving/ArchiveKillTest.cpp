@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -199,7 +200,10 @@ protected:
     }
     void TearDown() override {
         site.reset();
-        std::filesystem::remove_all(dir);
+        // OSTREL_KEEP_TEST_FILES keeps the group files for a look with ostrel-storage.
+        if (std::getenv("OSTREL_KEEP_TEST_FILES") == nullptr) {
+            std::filesystem::remove_all(dir);
+        }
     }
 
     std::vector<std::string> archiveArgs(const std::vector<std::string>& files, bool resume) const {
@@ -271,6 +275,11 @@ void ArchiveKillTest::killAndResume(uint32_t pagesA, uint32_t pagesB, bool recor
             ASSERT_EQ(status, 128 + SIGKILL) << first.output() << fileText(sub + "/first.err");
         }
 
+        if (std::getenv("OSTREL_KEEP_TEST_FILES") != nullptr) {
+            for (const std::string& file : files) {
+                std::filesystem::copy_file(file, file + ".killed");
+            }
+        }
         ChildProcess second(archiveArgs(files, true), sub + "/second.err", sub + "/second.out");
         ASSERT_TRUE(second.started());
         ASSERT_EQ(second.wait(Clock::now() + std::chrono::seconds(120)), 0)
