@@ -19,6 +19,7 @@
 //   --size     size of each storage file and of the raw file in GB (default 2)
 //   --seconds  recorded seconds the site serves (default: what fills about
 //              80 % of the group)
+#include "../support/FileSystemName.h"
 #include "base/DateTime.h"
 #include "base/Exception.h"
 #include "base/File.h"
@@ -62,30 +63,6 @@ constexpr std::size_t Block = 524288;
 constexpr double MB = 1048576.0;
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-std::string fileSystemOf(const std::string& path) {
-    struct statfs info {};
-    if (::statfs(path.c_str(), &info) != 0) {
-        return "unknown";
-    }
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53:
-        return "ext2/3/4";
-    case 0x58465342:
-        return "xfs";
-    case 0x9123683E:
-        return "btrfs";
-    case 0x01021994:
-        return "tmpfs";
-    case 0x794C7630:
-        return "overlayfs";
-    default: {
-        char text[32];
-        std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(info.f_type));
-        return text;
-    }
-    }
-}
 
 // Sequential O_DIRECT|O_DSYNC writes of 524288-byte blocks over a freshly
 // preallocated file of `bytes`; the file is removed afterwards. MB/s.
@@ -302,7 +279,7 @@ int run(const Options& options) {
     const int recorded = options.seconds > 0 ? options.seconds
                                              : static_cast<int>(0.8 * 2.0 * static_cast<double>(fileBytes) /
                                                                 static_cast<double>(perSecond));
-    const std::string fs = fileSystemOf(dir);
+    const std::string fs = bench::fileSystemName(dir);
     std::printf("archive e2e: %d channels x %d fps (key frames %u bytes every %d frames, others %u), %d s recorded "
                 "(%.0f MB)\n",
                 Channels, FrameRate, KeyFrameSize, Gop, FrameSize, recorded,

@@ -19,6 +19,7 @@
 //   --dir      where the files go (default: a fresh directory under the current one)
 //   --size-mb  size of each member file (default 2048)
 
+#include "../support/FileSystemName.h"
 #include "base/DateTime.h"
 #include "base/Exception.h"
 #include "base/File.h"
@@ -79,30 +80,6 @@ double peakResidentMB() {
     rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
-std::string fileSystemType(const std::string& dir) {
-    struct statfs info {};
-    if (::statfs(dir.c_str(), &info) != 0) {
-        return "unknown";
-    }
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case 0xEF53:
-        return "ext2/3/4";
-    case 0x58465342:
-        return "xfs";
-    case 0x9123683E:
-        return "btrfs";
-    case 0x01021994:
-        return "tmpfs";
-    case 0x794C7630:
-        return "overlayfs";
-    default: {
-        char text[32];
-        std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(info.f_type));
-        return text;
-    }
-    }
 }
 
 // Sequential O_DIRECT|O_DSYNC writes of whole pages from one aligned buffer
@@ -407,7 +384,7 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         std::printf("storage write: 2 files of %llu MB, pages of %u bytes, file system %s (%s)\n",
-                    static_cast<unsigned long long>(sizeMB), PageSize, fileSystemType(dir).c_str(), dir.c_str());
+                    static_cast<unsigned long long>(sizeMB), PageSize, bench::fileSystemName(dir).c_str(), dir.c_str());
         std::printf("stream: %d video channels at %d fps (key frame every %d, ~100 KB / ~15 KB), %d audio channels, "
                     "an event every %d s\n",
                     VideoChannels, FramesPerSecond, FramesPerSecond, AudioChannels, EventEverySeconds);
