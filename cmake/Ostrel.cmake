@@ -13,19 +13,30 @@ function(ostrel_library name dir)
 endfunction()
 
 # ostrel_tests(DIR LIBS...): one GoogleTest executable per *Test.cpp under DIR,
-# named after the file, so a broken test file never blocks the others.
+# named after the file, so a broken test file never blocks the others. The
+# helpers under DIR's support/ folders are compiled once into a library that
+# every test of DIR links.
 function(ostrel_tests dir)
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*Test.cpp)
   file(GLOB_RECURSE support CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/support/*.cpp)
+  string(REPLACE "/" "_" dir_name ${dir})
+  string(REPLACE "-" "_" dir_name ${dir_name})
+  set(support_lib "")
+  if(support)
+    set(support_lib ${dir_name}_support)
+    add_library(${support_lib} STATIC ${support})
+    target_include_directories(${support_lib} PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+    target_link_libraries(${support_lib} PUBLIC ${ARGN} GTest::gtest GTest::gmock)
+  endif()
   foreach(test_source IN LISTS tests)
     get_filename_component(test_name ${test_source} NAME_WE)
     file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${test_source})
     get_filename_component(rel_dir ${rel} DIRECTORY)
     string(REPLACE "/" "_" prefix ${rel_dir})
     set(target test_${prefix}_${test_name})
-    add_executable(${target} ${test_source} ${support})
+    add_executable(${target} ${test_source})
     target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(${target} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main)
+    target_link_libraries(${target} PRIVATE ${support_lib} ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
   endforeach()
 endfunction()
