@@ -39,16 +39,16 @@ public:
     // Row count = 0.
     void resetCount();
     // Inserts the record's row and notifies Inserted. At the cap, DropOldest
-    // first deletes the row with the smallest id in the same transaction;
-    // Refuse returns false without touching the table.
+    // first deletes the row with the smallest id (rows down to the cap) in the
+    // same transaction; Refuse returns false without touching the table.
     bool insert(AbstractDatabaseRecord& record);
     // Rewrites the record's row and notifies Updated.
     bool update(AbstractDatabaseRecord& record);
     // Deletes the record's row (as the table defines deleting) and notifies
     // Deleted; false without any SQL when the row count is 0.
     bool remove(AbstractDatabaseRecord& record);
-    // Loads the rows matching the condition (all rows without one); 0 without
-    // any SQL when the row count is 0. Returns what selectRows() returns.
+    // Loads the rows matching the condition (all rows without one). Returns
+    // what selectRows() returns.
     int select(const SqlCondition* condition = nullptr);
 
     void addListener(DatabaseTableListener* listener);
