@@ -16,6 +16,9 @@ struct ArchivingEvent {
     static constexpr int ConnectFailed = 7;    // text: empty, or the exception's text
     static constexpr int InternalException = 8; // text: the exception's text
     static constexpr int StorageBad = 9;       // text: the current storage's path, or empty
+    // The site overwrote the resume position. Only a schedule told to stop
+    // then reports it (the command-line archiver); it has no log code.
+    static constexpr int PositionOverwritten = 10;
 
     int siteHandle = -1;
     int type = 0;
