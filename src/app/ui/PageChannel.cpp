@@ -28,13 +28,14 @@ void PageChannel::push(const std::string& event) {
 PageChannel::Take PageChannel::take(std::vector<std::string>& out, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(_mutex);
     _ready.wait_for(lock, timeout, [&] { return _closed || _resync || !_events.empty(); });
-    if (_closed) {
-        return Take::Closed;
-    }
-    if (_resync) {
-        return Take::Resync;
-    }
-    if (_events.empty()) {
+    // What was queued before the close still goes out (the page's last words).
+    if (_events.empty() || _resync) {
+        if (_closed) {
+            return Take::Closed;
+        }
+        if (_resync) {
+            return Take::Resync;
+        }
         return Take::Timeout;
     }
     out.swap(_events);

@@ -160,7 +160,7 @@ uint16_t WebServer::bind(const std::string& host, uint16_t port, const std::stri
         res.set_content(content, contentTypeOf(name));
     };
     svr.Get("/", [serveFile](const httplib::Request&, httplib::Response& res) { serveFile("index.html", res); });
-    svr.Get(R"(/(app\.js|style\.css))",
+    svr.Get(R"(/((?:js/)?[A-Za-z0-9_]+\.(?:js|css)))",
             [serveFile](const httplib::Request& req, httplib::Response& res) { serveFile(req.matches[1], res); });
     svr.Get(R"(/img/([A-Za-z0-9_]+\.(png|gif|svg)))", [serveFile](const httplib::Request& req, httplib::Response& res) {
         serveFile("img/" + std::string(req.matches[1]), res);
@@ -304,6 +304,10 @@ void WebServer::start() {
 void WebServer::stop() {
     _pages.closeAll();
     if (_thread.joinable()) {
+        // Give the page streams a moment to send what was queued before the close.
+        for (int i = 0; i < 100 && _streams.load() > 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         _impl->server.stop();
         _thread.join();
     }

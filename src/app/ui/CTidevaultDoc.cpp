@@ -1,0 +1,738 @@
+#include "app/ui/CTidevaultDoc.h"
+
+#include "app/persistence/RecordSite.h"
+#include "app/persistence/SiteContainer.h"
+#include "app/persistence/SiteStorage.h"
+#include "app/persistence/StorageGroupFile.h"
+#include "app/persistence/SystemLogger.h"
+#include "app/scheduling/ArchivingSchedule.h"
+#include "app/scheduling/ArchivingScheduler.h"
+#include "app/scheduling/ConnectionInfo.h"
+#include "app/scheduling/LogCodes.h"
+#include "app/ui/CSiteListView.h"
+#include "app/ui/ControllerThread.h"
+#include "app/ui/DialogHost.h"
+#include "app/ui/MenuDialog.h"
+#include "base/Exception.h"
+#include "base/File.h"
+#include "base/Trace.h"
+#include "storage/FixedSizeFileStorage.h"
+
+#include <algorithm>
+
+namespace ostrel {
+
+namespace {
+// A stop that has not reported its end after this long no longer holds back a start.
+constexpr int StopPendingLimitSeconds = 15;
+constexpr int MaximumStorages = 1000;
+} // namespace
+
+CTidevaultDoc::CTidevaultDoc(ControllerThread& controller, DialogHost& dialogs, ArchivingScheduler& scheduler,
+                             SiteContainer& sites, SystemLogger& logger, const Clock& clock)
+    : _controller(controller), _dialogs(dialogs), _scheduler(scheduler), _sites(sites), _logger(logger),
+      _clock(clock) {
+    _global = std::make_unique<GlobalCommand>([this](int command) { performGlobal(command); }, clock);
+}
+
+CTidevaultDoc::~CTidevaultDoc() {
+    joinLoader();
+    stopLoop();
+}
+
+// ---- start-up and shut-down ---------------------------------------------------------------
+
+void CTidevaultDoc::startLoop() {
+    _loop.add(*_global);
+    _loop.start();
+    _loopRunning = true;
+}
+
+void CTidevaultDoc::stopLoop() {
+    if (_loopRunning) {
+        _loop.stop();
+        _loopRunning = false;
+    }
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    _archives.clear();
+}
+
+void CTidevaultDoc::loadSchedules() {
+    if (_loaded || _loading) {
+        return;
+    }
+    _loading = true;
+    _progress = std::make_shared<ProgressDialog>("Loading...");
+    _dialogs.open(_progress);
+    _loader = std::thread([this] { loaderWork(); });
+}
+
+void CTidevaultDoc::joinLoader() {
+    if (_loader.joinable()) {
+        _loader.join();
+    }
+}
+
+void CTidevaultDoc::loaderWork() {
+    pthread_setname_np(pthread_self(), "LoadSchedule");
+    const std::vector<RecordSite*> sites = _sites.sites(false);
+    const int n = static_cast<int>(sites.size());
+    int i = 0;
+    for (RecordSite* site : sites) {
+        ++i;
+        {
+            std::lock_guard<std::mutex> lock(_progressMutex);
+            _progressText = site->name();
+        }
+        _controller.post(Message{Msg::ProgressText, 0, 0});
+        _controller.post(Message{Msg::ProgressPosition, i, n});
+        try {
+            const int handle = _scheduler.createSchedule(site->id(), site->address(), site->port(), site->username(),
+                                                         site->password(), site->overwrite());
+            if (handle < 0) {
+                continue;
+            }
+            ArchivingSchedule* schedule = _scheduler.schedule(handle);
+            site->setSchedule(schedule, handle);
+            SiteStorage* storage = _scheduler.siteStorage(handle);
+            if (storage && storage->open(site->storageGroupFile())) {
+                site->setStorageUsage(_scheduler.storageUsed(handle), _scheduler.storageCapacity(handle));
+                const ResumeRecord position = schedule->resumePosition();
+                if (position.isValid()) {
+                    site->setLastArchivedTime(position.time);
+                }
+            }
+            site->setArchiving(false);
+            _sites.save(handle);
+        } catch (const Exception& e) {
+            traceException(e);
+        }
+    }
+    _controller.post(Message{Msg::LoadingFinished, 0, 0});
+    _controller.post(Message{Msg::ProgressFinished, 0, 0});
+}
+
+void CTidevaultDoc::onProgressMessage(const Message& message) {
+    switch (message.id) {
+    case Msg::ProgressText: {
+        std::string text;
+        {
+            std::lock_guard<std::mutex> lock(_progressMutex);
+            text = _progressText;
+        }
+        if (_progress) {
+            _progress->setText(text);
+        }
+        break;
+    }
+    case Msg::ProgressPosition:
+        if (_progress) {
+            _progress->setPosition(static_cast<int>(message.wParam), static_cast<int>(message.lParam));
+        }
+        break;
+    case Msg::ProgressFinished:
+        if (_progress) {
+            _progress->finish();
+            _progress.reset();
+        }
+        joinLoader();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- per-site actors ------------------------------------------------------------------------
+
+ScheduledArchive* CTidevaultDoc::scheduledArchive(int handle) const {
+    for (const auto& archive : _archives) {
+        if (archive->handle() == handle) {
+            return archive.get();
+        }
+    }
+    return nullptr;
+}
+
+void CTidevaultDoc::addScheduledArchive(int handle) {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    if (scheduledArchive(handle)) {
+        return;
+    }
+    auto archive = std::make_unique<ScheduledArchive>(
+        handle, [this](const Message& message) { _controller.post(message); }, _clock);
+    if (RecordSite* site = _sites.findByHandle(handle); site && !site->alwaysArchive()) {
+        archive->addDaily(ScheduledArchive::DailyStart, site->archiveStart());
+        archive->addDaily(ScheduledArchive::DailyStop, site->archiveStop());
+    }
+    _loop.add(*archive);
+    _archives.push_back(std::move(archive));
+}
+
+void CTidevaultDoc::removeScheduledArchive(int handle) {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    auto it = std::find_if(_archives.begin(), _archives.end(), [&](const auto& a) { return a->handle() == handle; });
+    if (it != _archives.end()) {
+        _loop.remove(**it);
+        _archives.erase(it);
+    }
+}
+
+void CTidevaultDoc::cancelRestart(int handle) {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    if (ScheduledArchive* archive = scheduledArchive(handle)) {
+        archive->cancel();
+        archive->restartDelay().reset();
+    }
+}
+
+bool CTidevaultDoc::hasScheduledArchive(int handle) const {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    return scheduledArchive(handle) != nullptr;
+}
+
+int32_t CTidevaultDoc::nextRestartDelay(int handle) {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    ScheduledArchive* archive = scheduledArchive(handle);
+    return archive ? archive->restartDelay().next() : -1;
+}
+
+int32_t CTidevaultDoc::pendingCommand(int handle) const {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    ScheduledArchive* archive = scheduledArchive(handle);
+    return archive ? archive->pendingCommand() : Actor::NoCommand;
+}
+
+bool CTidevaultDoc::restartAfterStop(int handle) const {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    ScheduledArchive* archive = scheduledArchive(handle);
+    return archive && archive->restartAfterStop();
+}
+
+// ---- commands on one site ----------------------------------------------------------------------
+
+bool CTidevaultDoc::isStopPending(int handle) const {
+    auto it = _stopPending.find(handle);
+    if (it == _stopPending.end()) {
+        return false;
+    }
+    return DateTime::secondsBetween(_clock.now(), it->second) < StopPendingLimitSeconds;
+}
+
+void CTidevaultDoc::start(int handle, bool byUser) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site || !site->isArchivable() || site->archiving()) {
+        return;
+    }
+    if (isStopPending(handle)) {
+        // The schedule is still finishing its last stop: a start now would
+        // replace the pending finish. It starts when the stop has completed.
+        _startAfterStop[handle] = _startAfterStop[handle] || byUser;
+        return;
+    }
+    startNow(handle, byUser);
+}
+
+void CTidevaultDoc::startNow(int handle, bool byUser) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    site->setArchiving(true);
+    _sites.save(handle);
+    if (!site->isArchivable()) {
+        return; // the save found the storage gone
+    }
+    if (byUser) {
+        std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+        if (ScheduledArchive* archive = scheduledArchive(handle)) {
+            archive->restartDelay().reset();
+        }
+    }
+    if (!site->rescheduled()) {
+        _scheduler.resume(handle);
+    } else {
+        switch (site->archiveFrom()) {
+        case RecordSite::ArchiveFromTime:
+            _scheduler.startFromTime(handle, site->timeToStart());
+            break;
+        case RecordSite::ArchiveFromFirst:
+            _scheduler.startFromFirst(handle);
+            break;
+        default:
+            _scheduler.startFromLast(handle);
+            break;
+        }
+    }
+    _logger.log(site->id(), LogCode::StartArchiving);
+}
+
+void CTidevaultDoc::stop(int handle) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    site->setArchiving(false);
+    _sites.save(handle);
+    cancelRestart(handle);
+    _startAfterStop.erase(handle);
+    _stopPending[handle] = _clock.now();
+    _scheduler.stop(handle);
+}
+
+void CTidevaultDoc::reschedule(int handle, int choice, const DateTime& time) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    site->setRescheduled(true);
+    site->setArchiveFrom(choice, time);
+    _sites.save(handle);
+    if (_view) {
+        _view->refreshRow(handle, false);
+    }
+    if (site->archiving()) {
+        switch (choice) {
+        case RecordSite::ArchiveFromFirst:
+            _scheduler.startFromFirst(handle);
+            break;
+        case RecordSite::ArchiveFromLast:
+            _scheduler.startFromLast(handle);
+            break;
+        case RecordSite::ArchiveFromTime:
+            _scheduler.startFromTime(handle, time);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void CTidevaultDoc::updateSiteAndReschedule(int handle, const ConnectionInfo& connection, int choice,
+                                            const DateTime& time) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    const bool wasArchiving = site->archiving();
+    if (wasArchiving) {
+        stop(handle);
+    }
+    site->setConnection(connection.address, connection.port, connection.user, connection.password);
+    site->setRescheduled(true);
+    site->setArchiveFrom(choice, time);
+    _sites.save(handle);
+    if (_view) {
+        _view->refreshRow(handle, false);
+    }
+    _scheduler.updateConnection(handle, connection);
+    if (wasArchiving) {
+        std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+        if (ScheduledArchive* archive = scheduledArchive(handle)) {
+            archive->setRestartAfterStop(true);
+        }
+    }
+}
+
+void CTidevaultDoc::updateSite(int handle, const ConnectionInfo& connection) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    const bool wasArchiving = site->archiving();
+    if (wasArchiving) {
+        stop(handle);
+    }
+    site->setConnection(connection.address, connection.port, connection.user, connection.password);
+    _sites.save(handle);
+    if (_view) {
+        _view->refreshRow(handle, false);
+    }
+    _scheduler.updateConnection(handle, connection);
+    if (wasArchiving) {
+        std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+        if (ScheduledArchive* archive = scheduledArchive(handle)) {
+            archive->setRestartAfterStop(true);
+        }
+    }
+}
+
+void CTidevaultDoc::rename(int handle, const std::string& name) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    site->setName(name);
+    _sites.save(handle);
+    if (_view) {
+        _view->refreshRow(handle, false);
+    }
+}
+
+void CTidevaultDoc::setOverwrite(int handle, bool overwrite) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    site->setOverwrite(overwrite);
+    _sites.save(handle);
+    if (_view) {
+        _view->refreshRow(handle, false);
+    }
+    _logger.log(site->id(), overwrite ? LogCode::OverwriteEnabled : LogCode::OverwriteDisabled);
+    _scheduler.setOverwrite(handle, overwrite);
+}
+
+void CTidevaultDoc::setPeriod(int handle, const Time& start, const Time& stop) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    site->setAlwaysArchive(false);
+    site->setArchivePeriod(start, stop);
+    _sites.save(handle);
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    if (ScheduledArchive* archive = scheduledArchive(handle)) {
+        archive->clearDaily();
+        archive->addDaily(ScheduledArchive::DailyStart, start);
+        archive->addDaily(ScheduledArchive::DailyStop, stop);
+    }
+}
+
+void CTidevaultDoc::setAlways(int handle) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    site->setAlwaysArchive(true);
+    _sites.save(handle);
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    if (ScheduledArchive* archive = scheduledArchive(handle)) {
+        archive->clearDaily();
+    }
+}
+
+void CTidevaultDoc::deleteSchedule(int handle, bool deleteFiles) {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site) {
+        return;
+    }
+    const std::string groupFile = site->storageGroupFile();
+    const UniqueID siteId = site->id();
+    removeScheduledArchive(handle);
+    _scheduler.deleteSchedule(handle);
+    _sites.removeByHandle(handle);
+    _stopPending.erase(handle);
+    _startAfterStop.erase(handle);
+    if (deleteFiles) {
+        deleteStorageFiles(groupFile, siteId);
+    }
+}
+
+// ---- new schedule ---------------------------------------------------------------------------------
+
+bool CTidevaultDoc::startsNow(int handle) const {
+    RecordSite* site = _sites.findByHandle(handle);
+    if (!site || !site->isArchivable()) {
+        return false;
+    }
+    if (site->alwaysArchive()) {
+        return true;
+    }
+    // Within one day: a period across midnight starts at its next daily start.
+    const Time now = _clock.now().time();
+    return !(now < site->archiveStart()) && now < site->archiveStop();
+}
+
+int CTidevaultDoc::newSchedule(const NewScheduleRequest& request) {
+    const int handle = _scheduler.createSchedule(request.siteId, request.address, request.port, request.user,
+                                                 request.password, false);
+    if (handle < 0) {
+        _dialogs.messageBox("Cannot create new schedule", MessageIcon::Error);
+        return -1;
+    }
+    if (!createStorageGroup(handle, request.siteId, request.groupFilePath, request.storagePaths,
+                            request.storageSize)) {
+        // Nothing may keep a schedule whose storage group does not exist.
+        _scheduler.deleteSchedule(handle);
+        _dialogs.messageBox("Cannot create storage group", MessageIcon::Error);
+        return -1;
+    }
+    RecordSite site(request.siteId);
+    site.setName(request.name);
+    site.setConnection(request.address, request.port, request.user, request.password);
+    site.setStorageGroupFile(request.groupFilePath);
+    site.setStorageUsage(_scheduler.storageUsed(handle), _scheduler.storageCapacity(handle));
+    site.setOverwrite(request.overwrite);
+    _scheduler.setOverwrite(handle, request.overwrite);
+    site.setRescheduled(true);
+    site.setArchiveFrom(request.archiveFrom, request.timeToStart);
+    site.setAlwaysArchive(request.alwaysArchive);
+    if (!request.alwaysArchive) {
+        site.setArchivePeriod(request.dailyStart, request.dailyStop);
+    }
+    site.setSchedule(_scheduler.schedule(handle), handle);
+    site.checkArchivable();
+    if (!_sites.add(site)) {
+        // The sites table is full: the new site cannot be kept, so neither is its schedule.
+        _scheduler.deleteSchedule(handle);
+        deleteStorageFiles(request.groupFilePath, request.siteId);
+        _dialogs.messageBox(SiteContainer::FullText, MessageIcon::Error);
+        return -1;
+    }
+    sendToViews(Message{Msg::UpdateRow, handle, 1});
+    addScheduledArchive(handle);
+    _logger.log(request.siteId, LogCode::ScheduleAdded);
+    if (startsNow(handle)) {
+        start(handle, true);
+    }
+    return handle;
+}
+
+bool CTidevaultDoc::createStorageGroup(int handle, const UniqueID& siteId, const std::string& groupFilePath,
+                                       const std::vector<std::string>& storagePaths, uint64_t storageSize) {
+    StorageGroupFile groupFile;
+    try {
+        if (File::exists(groupFilePath)) {
+            File::remove(groupFilePath);
+        }
+        if (!groupFile.create(groupFilePath, siteId) || !groupFile.load(groupFilePath)) {
+            throw Exception("Exception", 0, "cannot create the storage group file " + groupFilePath);
+        }
+    } catch (const Exception& e) {
+        traceException(e);
+        try {
+            if (File::exists(groupFilePath)) {
+                File::remove(groupFilePath);
+            }
+        } catch (const Exception&) {
+        }
+        return false;
+    }
+    int count = _scheduler.totalStorageCount() + 1;
+    bool error = false;
+    bool leftOver = false;
+    for (const std::string& path : storagePaths) {
+        if (count > MaximumStorages) {
+            leftOver = true;
+            break;
+        }
+        bool exists = false;
+        try {
+            exists = File::exists(path);
+        } catch (const Exception&) {
+        }
+        if (exists) {
+            error = true;
+        } else {
+            std::string why;
+            if (!SiteStorage::createStorageFile(path, storageSize, siteId, &why)) {
+                // createStorageFile removes what it made.
+                _dialogs.messageBox("Cannot create " + path + ".", MessageIcon::Error);
+                error = true;
+                continue;
+            }
+        }
+        groupFile.addStorage(path);
+        ++count;
+    }
+    groupFile.saveAndClose();
+    if (leftOver || error) {
+        _dialogs.messageBox("Some storage files cannot be created properly. Please check the storages created on "
+                            "Storage Manager.",
+                            MessageIcon::Warning);
+    }
+    if (SiteStorage* storage = _scheduler.siteStorage(handle)) {
+        storage->open(groupFilePath);
+    }
+    return true;
+}
+
+void CTidevaultDoc::deleteStorageFiles(const std::string& groupFilePath, const UniqueID& siteId) {
+    try {
+        StorageGroupFile groupFile;
+        if (!File::exists(groupFilePath) || !groupFile.load(groupFilePath)) {
+            return;
+        }
+        if (groupFile.repositoryID() != siteId) {
+            // Another site's group: none of its files is ours to delete.
+            groupFile.close();
+            return;
+        }
+        for (const std::string& path : groupFile.storageFiles()) {
+            try {
+                if (!File::exists(path)) {
+                    continue;
+                }
+                bool ours = false;
+                {
+                    FixedSizeFileStorage storage(FixedSizeFileStorage::Access::ReadOnly);
+                    try {
+                        ours = storage.open(path, false, Storage::CheckOnly) && storage.repositoryID() == siteId;
+                    } catch (const Exception& e) {
+                        traceException(e);
+                    }
+                    storage.close(false);
+                }
+                if (!ours) {
+                    trace("CTidevaultDoc::deleteStorageFiles : %s does not belong to the site, kept", path.c_str());
+                    continue;
+                }
+                File::remove(path);
+                groupFile.removeStorage(path);
+            } catch (const Exception& e) {
+                traceException(e);
+            }
+        }
+        groupFile.saveAndClose();
+        File::remove(groupFilePath);
+    } catch (const Exception& e) {
+        traceException(e);
+    }
+}
+
+// ---- reports from the view ----------------------------------------------------------------------
+
+void CTidevaultDoc::onArchivingEnded(int handle, bool stoppedNormally) {
+    std::lock_guard<std::recursive_mutex> lock(_restartMutex);
+    ScheduledArchive* archive = scheduledArchive(handle);
+    if (!archive) {
+        return;
+    }
+    if (stoppedNormally) {
+        if (archive->restartAfterStop()) {
+            archive->setRestartAfterStop(false);
+            archive->requestNow(ScheduledArchive::Restart);
+        }
+        return;
+    }
+    // A failed schedule is stopping now; it may start again once that is done.
+    _stopPending[handle] = _clock.now();
+    RecordSite* site = _sites.findByHandle(handle);
+    const DateTime now = _clock.now();
+    if (site && site->inPeriod(now.time())) {
+        DateTime due = now;
+        due.addSeconds(archive->restartDelay().next());
+        archive->requestAt(ScheduledArchive::Restart, due);
+    }
+}
+
+void CTidevaultDoc::onScheduleFinished(int handle) {
+    _stopPending.erase(handle);
+    auto it = _startAfterStop.find(handle);
+    if (it != _startAfterStop.end()) {
+        const bool byUser = it->second;
+        _startAfterStop.erase(it);
+        start(handle, byUser);
+    }
+}
+
+// ---- user-interface commands ------------------------------------------------------------------------
+
+void CTidevaultDoc::performGlobal(int command) {
+    // On the document's loop: the walk over the sites happens on the controller thread.
+    _controller.post([this, command] {
+        for (RecordSite* site : _sites.sites(false)) {
+            if (command == GlobalCommand::StartAll && !site->archiving()) {
+                postToViews(Message{Msg::StartArchiving, site->scheduleHandle(), 1});
+            } else if (command == GlobalCommand::StopAll && site->archiving()) {
+                postToViews(Message{Msg::StopArchiving, site->scheduleHandle(), 0});
+            }
+        }
+    });
+}
+
+void CTidevaultDoc::requestStartAll() { _global->requestNow(GlobalCommand::StartAll); }
+
+void CTidevaultDoc::requestStopAll() {
+    _dialogs.messageBox("Do you want to stop all archiving schedules?", MessageIcon::Question, MessageButtons::YesNo,
+                        [this](int answer) {
+                            if (answer == Answer::Yes) {
+                                _global->requestNow(GlobalCommand::StopAll);
+                            }
+                        });
+}
+
+void CTidevaultDoc::confirmDelete(int handle) {
+    _dialogs.checkBox("Do you really want to delete the schedule?",
+                      "delete all storage files of the schedule from the system", true, MessageIcon::Question,
+                      MessageButtons::YesNo, [this, handle](int answer, bool deleteFiles) {
+                          if (answer != Answer::Yes) {
+                              return;
+                          }
+                          RecordSite* site = _sites.findByHandle(handle);
+                          if (!site) {
+                              return;
+                          }
+                          // Nothing is deleted under a schedule that runs or is still stopping.
+                          if (site->status() == RecordSite::StatusArchiving ||
+                              site->status() == RecordSite::StatusConnecting || site->archiving() ||
+                              isStopPending(handle)) {
+                              _dialogs.messageBox("Please stop archiving before delete the schedule.",
+                                                  MessageIcon::Warning);
+                              return;
+                          }
+                          _logger.log(site->id(), LogCode::ScheduleDeleted);
+                          deleteSchedule(handle, deleteFiles);
+                          if (_view) {
+                              _view->deleteRow(handle);
+                          }
+                      });
+}
+
+void CTidevaultDoc::onCommand(int command, int selected) {
+    if (!_loaded && command != Command::About) {
+        return; // the progress dialog is modal while the schedules load
+    }
+    switch (command) {
+    case Command::NewSchedule:
+        _dialogs.open(std::make_shared<PlaceholderDialog>(
+            "Schedule Wizard", "The schedule wizard is not available in this version yet."));
+        break;
+    case Command::Delete:
+        if (selected >= 0) {
+            confirmDelete(selected);
+        }
+        break;
+    case Command::Info:
+        if (selected >= 0) {
+            _dialogs.open(std::make_shared<PlaceholderDialog>("Info", "The site's info sheet is not available in "
+                                                                      "this version yet."));
+        }
+        break;
+    case Command::Start:
+        if (selected >= 0) {
+            start(selected, true);
+        }
+        break;
+    case Command::Stop:
+        if (selected >= 0) {
+            stop(selected);
+        }
+        break;
+    case Command::StartAll:
+        requestStartAll();
+        break;
+    case Command::StopAll:
+        requestStopAll();
+        break;
+    case Command::Log:
+        _dialogs.open(std::make_shared<PlaceholderDialog>("Log", "The log viewer is not available in this version yet."));
+        break;
+    case Command::StorageManager:
+        _dialogs.open(std::make_shared<PlaceholderDialog>(
+            "Storage Manager", "The storage manager is not available in this version yet."));
+        break;
+    case Command::About:
+        _dialogs.messageBox("Ostrel\nCopies the recordings of network video recorders into its own storage files.",
+                            MessageIcon::Information);
+        break;
+    default:
+        break;
+    }
+}
+
+void CTidevaultDoc::postToViews(const Message& message) { _controller.post(message); }
+
+void CTidevaultDoc::sendToViews(const Message& message) { _controller.send(message); }
+
+} // namespace ostrel
