@@ -224,6 +224,8 @@ private:
     // way (when dirty), or at once (whatever the dirty flag says).
     void storeResumePosition();
     void storeResumePositionNow();
+    // At a chunk's end, on the thread that reported it: at once, when dirty.
+    void storeResumePositionAtChunkEnd();
     void speedCheck();
     void positionCheck();
 
@@ -259,20 +261,26 @@ private:
     MergedTimeTable _sections;
     Interval _interval;
     Bounds _bounds;
+    // The next CommandStart keeps the reconnect delay growing (a restart).
+    bool _keepBackoff = false;
     // Something was archived since the last start (a retry then continues
     // instead of starting over, which would archive the last second again).
-    bool _archivedSinceStart = false;
+    std::atomic<bool> _archivedSinceStart{false};
     // A bounded schedule already looked for more recording once without
     // finding any since its last progress.
-    bool _probed = false;
+    std::atomic<bool> _probed{false};
     // The group file disappeared under a storage failure: the storage is
     // closed by the next CommandFinish on the loop's thread.
-    bool _closeStoragePending = false;
-    ArchivingEvent _lastFailure;
+    std::atomic<bool> _closeStoragePending{false};
     std::atomic<bool> _completed{false};
+    bool _initialised = false;
+    std::atomic<bool> _tornDown{false};
 
     // Guarded by the position lock.
     mutable Mutex _positionMutex;
+    ArchivingEvent _lastFailure;
+    // Start of the chunk being played: recorded time counts from there.
+    DateTime _chunkStart;
     ResumeRecord _resume;
     bool _dirty = false;
     DateTime _lastArchived;
