@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/persistence/SystemLog.h"
+#include "base/Clock.h"
 #include "base/Date.h"
 #include "base/UniqueID.h"
 #include "base/thread/Mutex.h"
@@ -25,12 +26,14 @@ public:
     // The process-wide logger over DataWarehouse::instance(), created on first use.
     static SystemLogger& instance();
 
-    // Tests build loggers over their own warehouse (and a smaller cap).
-    explicit SystemLogger(DataWarehouse& warehouse, int rowCap = RowCap);
+    // Tests build loggers over their own warehouse (with a smaller cap, a
+    // clock they set).
+    explicit SystemLogger(DataWarehouse& warehouse, int rowCap = RowCap, const Clock& clock = Clock::system());
 
-    // Creates or counts the table. Entries are loaded by query(), which the log
-    // viewer runs before it shows anything.
-    void load();
+    // Creates or counts the table; false (after tracing why) when the database
+    // cannot be used. Entries are loaded by query(), which the log viewer runs
+    // before it shows anything.
+    bool load();
     // Forgets the loaded entries and resets the row count.
     void unload();
 
@@ -38,7 +41,7 @@ public:
     void log(const UniqueID& owner, int code, const std::string& text = std::string());
     // Level Error (1): failures of archiving schedules.
     void error(const UniqueID& owner, int code, const std::string& text = std::string());
-    // Writes an entry stamped with the local time now. Returns whether it was
+    // Writes an entry stamped with the clock's local time. Returns whether it was
     // stored (callers normally ignore it: a failure has been traced).
     bool write(int level, const UniqueID& owner, int code, const std::string& text);
 
@@ -59,6 +62,7 @@ protected:
     int selectRows(const SqlCondition* condition) override;
 
 private:
+    const Clock& _clock;
     Mutex _mutex;
     std::map<int, SystemLog> _entries;
 };
