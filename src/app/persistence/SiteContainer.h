@@ -62,10 +62,12 @@ public:
     // that identifier exists, or when the database fails; nothing changes then.
     bool add(const RecordSite& site);
     // Rewrites the site's row, then copies every field of `site` into the kept
-    // record with its identifier. False, with nothing changed, for an unknown
-    // or deleted site or a database failure.
+    // record with its identifier, the run-time ones (schedule, handle, status)
+    // too: pass the kept record itself or a changed copy of it. False, with
+    // nothing changed, for an unknown or deleted site or a database failure.
     bool update(const RecordSite& site);
-    // The active site with the handle: checkArchivable(), then update().
+    // The active site with the handle: checkArchivable(), then update()
+    // (judged on a copy, so a failed write changes nothing).
     bool save(int handle);
     // Marks the site's row deleted, then the kept record, and takes it out of
     // the active sites. False, with nothing changed, for an unknown or already
@@ -93,7 +95,7 @@ protected:
 private:
     using SiteMap = std::map<UniqueID, std::unique_ptr<RecordSite>>;
 
-    void writeRow(const RecordSite& site, bool deleted);
+    void writeRow(const RecordSite& site, bool replace, bool deleted);
     RecordSite* findActiveByHandle(int handle) const;
     void failed(const char* operation, const RecordSite& site, const Exception& cause);
 
