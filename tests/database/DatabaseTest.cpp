@@ -1,9 +1,11 @@
 #include "database/Database.h"
+#include "database/DataWarehouse.h"
 #include "database/DatabaseException.h"
 #include "database/FormatableSQL.h"
 #include "database/RowSet.h"
 #include "database/Transaction.h"
 #include "database/support/DatabaseTestSupport.h"
+#include "support/TestThreads.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -210,6 +212,33 @@ TEST(DatabaseFileTest, LockedDatabaseFailsTheWriteWithoutPoisoningTheConnection)
     ASSERT_TRUE(rows.next());
     EXPECT_EQ(2, rows.getInt(0));
     EXPECT_FALSE(rows.next());
+}
+
+TEST(DatabaseFileTest, BusyTimeoutWaitsForAnotherConnectionsLock) {
+    test::DatabaseDirectory dir;
+    const std::string path = dir.file("app.db");
+    DataWarehouse warehouse;
+    warehouse.open(path, 60000); // far longer than the other connection holds its lock
+    warehouse.database().execute("CREATE TABLE x (id INTEGER);");
+
+    Database other;
+    other.open(path);
+    other.execute("BEGIN EXCLUSIVE;");
+    ostrel::testing::FunctionThread releaser([&] {
+        Thread::sleep(100);
+        other.execute("ROLLBACK;");
+    });
+    releaser.start();
+    {
+        Mutex::ScopedLock lock(warehouse.mutex());
+        Transaction transaction(warehouse.database());
+        warehouse.database().execute("INSERT INTO x VALUES (7);");
+        transaction.commit();
+    }
+    releaser.join();
+    RowSet rows(warehouse.database(), "SELECT COUNT(*) FROM x;");
+    ASSERT_TRUE(rows.next());
+    EXPECT_EQ(1, rows.getInt(0));
 }
 
 } // namespace

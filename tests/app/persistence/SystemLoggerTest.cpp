@@ -1,4 +1,8 @@
+#include "app/persistence/RecordSite.h"
 #include "app/persistence/SystemLogger.h"
+#include "app/scheduling/ArchivingEvent.h"
+#include "app/scheduling/EventListener.h"
+#include "app/scheduling/EventManager.h"
 #include "app/scheduling/LogCodes.h"
 #include "base/ManualClock.h"
 #include "database/DataWarehouse.h"
@@ -224,6 +228,52 @@ TEST_F(SystemLoggerTest, ErrorDisconnectIsLoggedWithItsCode) {
     EXPECT_EQ(LogCode::ConnectionTimeout, entry.code());
     EXPECT_STREQ("Connection timeout", entry.codeText());
     EXPECT_EQ("", entry.text());
+}
+
+// The main view's part: the failing event marks the site failed.
+class FailingSite : public EventListener {
+public:
+    explicit FailingSite(RecordSite& site) : _site(site) {}
+    void onEvent(const ArchivingEvent& event) override {
+        _site.setLastFailure(event);
+        _site.setStatus(RecordSite::StatusFailed);
+    }
+
+private:
+    RecordSite& _site;
+};
+
+TEST_F(SystemLoggerTest, ErrorDisconnectThroughTheEventManagerFailsTheSiteAndLogsItsCode) {
+    RecordSite site(siteA);
+    site.applyArchivability(RecordSite::ReasonNone);
+    site.setStatus(RecordSite::StatusArchiving);
+    EventManager events([&](int handle) -> std::optional<UniqueID> {
+                            return handle == 5 ? std::optional<UniqueID>(siteA) : std::nullopt;
+                        },
+                        [&](const UniqueID& owner, int code, const std::string& text) {
+                            logger.error(owner, code, text);
+                        });
+    FailingSite view(site);
+    events.addListener(&view);
+    events.enable();
+    ArchivingEvent disconnect;
+    disconnect.siteHandle = 5;
+    disconnect.type = ArchivingEvent::Disconnected;
+    disconnect.value = 111;
+    events.post(disconnect);
+    EXPECT_EQ(RecordSite::StatusFailed, site.status());
+    EXPECT_EQ("Connection refused", site.statusText());
+    // The normal end of a playback logs nothing.
+    events.removeListener(&view);
+    ArchivingEvent normalEnd = disconnect;
+    normalEnd.value = 301;
+    events.post(normalEnd);
+
+    ASSERT_EQ(1, logger.query(Date(2024, 3, 10), Date(2024, 3, 10), siteA));
+    const SystemLog& entry = logger.entries().begin()->second;
+    EXPECT_EQ(LogLevel::Error, entry.level());
+    EXPECT_EQ(LogCode::ConnectionRefused, entry.code());
+    EXPECT_STREQ("Connection refused", entry.codeText());
 }
 
 TEST(SystemLoggerFileTest, EntriesSurviveClosingAndReopeningTheDatabase) {
