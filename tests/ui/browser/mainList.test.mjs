@@ -106,7 +106,7 @@ describe('the main list page', () => {
       args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
              '--disable-component-update', '--disable-sync'],
     });
-    page = await (await browser.newContext({ viewport: { width: 1100, height: 420 } })).newPage();
+    page = await (await browser.newContext({ viewport: { width: 1100, height: 420 }, bypassCSP: true })).newPage();
     page.setDefaultTimeout(WAIT);
     await page.goto(address);
   });
@@ -291,7 +291,7 @@ describe('the main list page', () => {
 
   it('closing the page leaves Ostrel running', async () => {
     await page.close();
-    page = await browser.newPage({ viewport: { width: 1100, height: 420 } });
+    page = await browser.newPage({ viewport: { width: 1100, height: 420 }, bypassCSP: true });
     page.setDefaultTimeout(WAIT);
     await page.goto(address);
     await page.locator('#contents tbody tr').nth(2).waitFor();
