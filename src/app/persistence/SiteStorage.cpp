@@ -320,7 +320,7 @@ bool SiteStorage::removeStorages(const std::vector<int>& entryNumbers) {
     return reopenLocked();
 }
 
-bool SiteStorage::formatStorages(const std::vector<int>& entryNumbers) {
+bool SiteStorage::formatStorages(const std::vector<int>& entryNumbers, uint32_t pageSize) {
     Mutex::ScopedLock lock(_mutex);
     try {
         _group.close(false);
@@ -339,7 +339,7 @@ bool SiteStorage::formatStorages(const std::vector<int>& entryNumbers) {
             closeQuietly(*open->second, false);
             _storages.erase(open);
         }
-        if (!formatStorageFile(it->second.path, repositoryID)) {
+        if (!formatStorageFile(it->second.path, repositoryID, pageSize)) {
             trace("SiteStorage::formatStorages : [%s] not formatted", it->second.path.c_str());
         }
     }

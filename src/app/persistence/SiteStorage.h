@@ -88,7 +88,8 @@ public:
     bool removeStorage(const std::string& path);
     bool removeStorages(const std::vector<int>& entryNumbers);
     // Formats the entries' files for the group file's repository, then reopens.
-    bool formatStorages(const std::vector<int>& entryNumbers);
+    bool formatStorages(const std::vector<int>& entryNumbers,
+                        uint32_t pageSize = StorageFormatOptions::DefaultPageSize);
     bool containsPath(const std::string& path) const;
 
     // ---- storage files ----------------------------------------------------------------
