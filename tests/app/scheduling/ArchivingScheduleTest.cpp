@@ -617,3 +617,122 @@ TEST_F(ArchivingScheduleTest, ResumeWithoutAResumePositionDoesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// Reports that reach a schedule at the wrong time, delivered by hand to a
+// schedule no loop steps (the test steps it), with no site behind it.
+class LateCallbackTest : public ArchivingScheduleTest {
+protected:
+    ArchivingSchedule& idleSchedule() {
+        makeGroup("Lobby", 1, 100, site);
+        schedules.push_back(std::make_unique<ArchivingSchedule>(
+            0, site, ConnectionInfo{"127.0.0.1", 9, "admin", "admin"}, 40, clock, context, events.get()));
+        ArchivingSchedule& schedule = *schedules.back();
+        schedule.initialise(&recorder, PlaybackClient::ArchivingQueueSize);
+        EXPECT_TRUE(schedule.siteStorage().open(groupPath("Lobby")));
+        return schedule;
+    }
+    static std::vector<RecordingTimeTableEntry> someSections() {
+        return {RecordingTimeTableEntry(1, Interval(at(12, 0, 0), at(12, 0, 49)), BitMask32(1))};
+    }
+};
+
+TEST_F(LateCallbackTest, RepliesAndEndsThatArriveAfterAStopStartNothing) {
+    ArchivingSchedule& schedule = idleSchedule();
+    // A reply nobody asked for is dropped.
+    schedule.recordingSectionListReceived(someSections());
+    EXPECT_EQ(schedule.pendingCommand(), Actor::NoCommand);
+    EXPECT_TRUE(recorder.reports(0).empty());
+
+    schedule.startFromTime(at(12, 0, 0));
+    schedule.stopSchedule();
+    schedule.step();
+    EXPECT_EQ(recorder.reports(0), std::vector<std::string>{"stopped"});
+    // Whatever the client still reports, the stopped schedule stays stopped.
+    schedule.archivingStopped(false);
+    schedule.archivingStopped(true);
+    schedule.archivingFailed(ArchivingDelegate::NothingRecorded);
+    schedule.archivingFailed(ArchivingDelegate::PositionOverwritten);
+    schedule.archivingCallback();
+    schedule.archivingConnected();
+    EXPECT_EQ(schedule.phase(), ArchivingSchedule::PhaseStop);
+    EXPECT_NE(schedule.pendingCommand(), ArchivingSchedule::CommandStart);
+    EXPECT_NE(schedule.pendingCommand(), ArchivingSchedule::CommandContinue);
+    EXPECT_NE(schedule.pendingCommand(), ArchivingSchedule::CommandConnect);
+    EXPECT_EQ(recorder.count(0, "retrying"), 0);
+}
+
+TEST_F(LateCallbackTest, AnErrorDisconnectWhileStoppingStillEndsInStopped) {
+    ArchivingSchedule& schedule = idleSchedule();
+    schedule.startFromTime(at(12, 0, 0));
+    schedule.stopSchedule(); // as if a disconnect had been asked for
+    schedule.archivingDisconnected(102);
+    EXPECT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandFinish);
+    schedule.step();
+    EXPECT_EQ(recorder.count(0, "stopped"), 1);
+    EXPECT_EQ(recorder.count(0, "failed"), 0); // it was stopping already
+    EXPECT_TRUE(log().empty());
+}
+
+TEST_F(LateCallbackTest, ASiteThatListsSectionsButPlaysNothingIsAskedAgainOnTheBackOff) {
+    ArchivingSchedule& schedule = idleSchedule();
+    schedule.startFromTime(at(12, 0, 0));
+    std::vector<int64_t> delays;
+    for (int i = 0; i < 4; ++i) {
+        schedule.archivingStopped(true); // nothing played, the resume position lies elsewhere
+        EXPECT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandStart);
+        delays.push_back(DateTime::secondsBetween(schedule.dueTime(), clock.now()));
+    }
+    EXPECT_EQ(delays, (std::vector<int64_t>{1, 2, 4, 8}));
+}
+
+TEST_F(LateCallbackTest, AStorageFailureWithoutItsGroupFileClosesTheStorageOnTheSchedulesThread) {
+    ArchivingSchedule& schedule = idleSchedule();
+    schedule.startFromTime(at(12, 0, 0));
+    std::filesystem::remove(groupPath("Lobby"));
+    schedule.archivingFailed(ArchivingDelegate::StorageIOError);
+    // Reported on the media thread: the storage stays open there ...
+    EXPECT_TRUE(schedule.siteStorage().isOpen());
+    EXPECT_EQ(recorder.count(0, "failed"), 1);
+    const std::vector<LogEntry> entries = log();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].code, LogCode::StorageIOError);
+    EXPECT_TRUE(entries[0].text.empty());
+    // ... and is closed by the finish the schedule's own thread performs.
+    schedule.step();
+    EXPECT_EQ(recorder.count(0, "stopped"), 1);
+    EXPECT_FALSE(schedule.siteStorage().isOpen());
+}
+
+TEST_F(LateCallbackTest, TwoConnectRequestsMakeOneConnectCommand) {
+    // A site that takes the connection but never answers: the connect stays outstanding.
+    const int mute = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(mute, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(mute, 4), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(mute, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ArchivingSchedule& schedule = idleSchedule();
+    schedule.updateConnection(ConnectionInfo{"127.0.0.1", ntohs(address.sin_port), "admin", "admin"});
+
+    schedule.startFromFirst();
+    schedule.queryRecordings(Interval(at(12, 0, 0), at(13, 0, 0)));
+    EXPECT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandConnect);
+    schedule.step();
+    EXPECT_EQ(recorder.count(0, "connecting"), 1);
+    schedule.startFromFirst();
+    schedule.queryRecordings(Interval(at(12, 0, 0), at(13, 0, 0)));
+    EXPECT_EQ(schedule.pendingCommand(), Actor::NoCommand); // the first connect is still outstanding
+    schedule.stopSchedule();
+    EXPECT_TRUE(eventually([&] {
+        schedule.step();
+        return recorder.count(0, "stopped") == 1;
+    }));
+    close(mute);
+}
+
+} // namespace
