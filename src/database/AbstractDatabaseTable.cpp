@@ -4,7 +4,7 @@
 #include "database/DatabaseTableListener.h"
 #include "database/FormatableSQL.h"
 #include "database/RowSet.h"
-#include "database/Transaction.h"
+#include "database/DatabaseTransaction.h"
 
 #include <algorithm>
 #include <vector>
@@ -27,7 +27,7 @@ void AbstractDatabaseTable::open() {
     std::vector<std::string> names;
     database().tableNames(names);
     if (std::find(names.begin(), names.end(), _name) == names.end()) {
-        Transaction transaction(database());
+        DatabaseTransaction transaction(database());
         createTable();
         transaction.commit();
         _rowCount = 0;
@@ -53,7 +53,7 @@ bool AbstractDatabaseTable::insert(AbstractDatabaseRecord& record) {
             return false;
         }
         int count = _rowCount;
-        Transaction transaction(database());
+        DatabaseTransaction transaction(database());
         if (count >= _rowCap) {
             // The oldest rows go in the same transaction as the new one, so a
             // failed insert never costs a row. Normally that is one row; a table
@@ -78,7 +78,7 @@ bool AbstractDatabaseTable::insert(AbstractDatabaseRecord& record) {
 bool AbstractDatabaseTable::update(AbstractDatabaseRecord& record) {
     {
         Mutex::ScopedLock lock(_warehouse.mutex());
-        Transaction transaction(database());
+        DatabaseTransaction transaction(database());
         updateRow(record);
         transaction.commit();
     }
@@ -92,7 +92,7 @@ bool AbstractDatabaseTable::remove(AbstractDatabaseRecord& record) {
         if (_rowCount <= 0) {
             return false;
         }
-        Transaction transaction(database());
+        DatabaseTransaction transaction(database());
         deleteRow(record);
         transaction.commit();
         --_rowCount;

@@ -3,7 +3,7 @@
 #include "database/DatabaseException.h"
 #include "database/FormatableSQL.h"
 #include "database/RowSet.h"
-#include "database/Transaction.h"
+#include "database/DatabaseTransaction.h"
 #include "database/support/DatabaseTestSupport.h"
 #include "support/TestThreads.h"
 
@@ -116,7 +116,7 @@ TEST_F(DatabaseTest, TableNamesListsTablesAndViewsSorted) {
 TEST_F(DatabaseTest, FailedStatementRollsBackItsTransactionAndTheConnectionCarriesOn) {
     db.execute("INSERT INTO t (value) VALUES ('before');");
     try {
-        Transaction transaction(db);
+        DatabaseTransaction transaction(db);
         db.execute("INSERT INTO t (value) VALUES ('inside');");
         RowSet bad(db, "INSERT INTO t (value) VALUES (NULL);");
         bad.execute();
@@ -127,7 +127,7 @@ TEST_F(DatabaseTest, FailedStatementRollsBackItsTransactionAndTheConnectionCarri
     EXPECT_FALSE(db.inTransaction());
     EXPECT_EQ(1, count());
     {
-        Transaction transaction(db);
+        DatabaseTransaction transaction(db);
         db.execute("INSERT INTO t (value) VALUES ('after');");
         transaction.commit();
     }
@@ -195,7 +195,7 @@ TEST(DatabaseFileTest, LockedDatabaseFailsTheWriteWithoutPoisoningTheConnection)
     other.open(path);
     other.execute("BEGIN EXCLUSIVE;");
     try {
-        Transaction transaction(db);
+        DatabaseTransaction transaction(db);
         db.execute("INSERT INTO x VALUES (1);");
         transaction.commit();
         FAIL() << "no exception";
@@ -205,7 +205,7 @@ TEST(DatabaseFileTest, LockedDatabaseFailsTheWriteWithoutPoisoningTheConnection)
     EXPECT_FALSE(db.inTransaction());
     other.execute("ROLLBACK;");
 
-    Transaction transaction(db);
+    DatabaseTransaction transaction(db);
     db.execute("INSERT INTO x VALUES (2);");
     transaction.commit();
     RowSet rows(db, "SELECT id FROM x;");
@@ -231,7 +231,7 @@ TEST(DatabaseFileTest, BusyTimeoutWaitsForAnotherConnectionsLock) {
     releaser.start();
     {
         Mutex::ScopedLock lock(warehouse.mutex());
-        Transaction transaction(warehouse.database());
+        DatabaseTransaction transaction(warehouse.database());
         warehouse.database().execute("INSERT INTO x VALUES (7);");
         transaction.commit();
     }

@@ -1,4 +1,4 @@
-#include "database/Transaction.h"
+#include "database/DatabaseTransaction.h"
 
 #include "database/Database.h"
 
@@ -6,9 +6,9 @@
 
 namespace ostrel {
 
-Transaction::Transaction(Database& database) : _database(database) { _database.execute("BEGIN;"); }
+DatabaseTransaction::DatabaseTransaction(Database& database) : _database(database) { _database.execute("BEGIN;"); }
 
-Transaction::~Transaction() {
+DatabaseTransaction::~DatabaseTransaction() {
     // Some failures (a full disk, an interrupt) end the transaction by
     // themselves; roll back only what is still open.
     if (!_committed && _database.inTransaction()) {
@@ -16,7 +16,7 @@ Transaction::~Transaction() {
     }
 }
 
-void Transaction::commit() {
+void DatabaseTransaction::commit() {
     _database.execute("COMMIT;");
     _committed = true;
 }

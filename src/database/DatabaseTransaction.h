@@ -9,13 +9,13 @@ class Database;
 // inside it therefore undoes the whole transaction and leaves the connection
 // ready for the next one, instead of holding an open transaction (and its
 // locks) that every later statement would join.
-class Transaction {
+class DatabaseTransaction {
 public:
     // Throws DatabaseException when BEGIN fails.
-    explicit Transaction(Database& database);
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
+    explicit DatabaseTransaction(Database& database);
+    ~DatabaseTransaction();
+    DatabaseTransaction(const DatabaseTransaction&) = delete;
+    DatabaseTransaction& operator=(const DatabaseTransaction&) = delete;
 
     // Throws DatabaseException when COMMIT fails; the destructor then rolls back.
     void commit();
