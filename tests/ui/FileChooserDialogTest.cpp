@@ -127,6 +127,10 @@ TEST_F(FileChooserTest, AnInitialFolderThatDoesNotExistStartsInTheNearestOneThat
     auto chooser = open(options(dir / "x" / "y" / "Lobby.strgx"));
     EXPECT_EQ(chooser->folder(), dir.string());
     EXPECT_EQ(chooser->name(), "Lobby.strgx");
+    // A path ending in "/" names a folder alone.
+    auto folder = open(options((dir / "gone").string() + "/"));
+    EXPECT_EQ(folder->folder(), dir.string());
+    EXPECT_EQ(folder->name(), "");
 }
 
 TEST_F(FileChooserTest, TheDefaultExtensionIsAddedToANameWithoutOne) {

@@ -10,6 +10,7 @@
 #include "app/scheduling/ConnectionInfo.h"
 #include "app/scheduling/LogCodes.h"
 #include "app/ui/CSiteListView.h"
+#include "app/ui/CStorageGroupManagerDialog.h"
 #include "app/ui/ControllerThread.h"
 #include "app/ui/DialogHost.h"
 #include "app/ui/MenuDialog.h"
@@ -679,6 +680,11 @@ void CTidevaultDoc::confirmDelete(int handle) {
                       });
 }
 
+void CTidevaultDoc::openStorageManager(int handle, ScheduleListener* relay, std::function<void()> closed) {
+    CStorageGroupManagerDialog::open({_dialogs, *this, _scheduler, _sites, _logger, _storagesFolder}, handle,
+                                     relay != nullptr ? relay : _view, std::move(closed));
+}
+
 void CTidevaultDoc::onCommand(int command, int selected) {
     if (!_loaded && command != Command::About) {
         return; // the progress dialog is modal while the schedules load
@@ -719,8 +725,7 @@ void CTidevaultDoc::onCommand(int command, int selected) {
         _dialogs.open(std::make_shared<PlaceholderDialog>("Log", "The log viewer is not available in this version yet."));
         break;
     case Command::StorageManager:
-        _dialogs.open(std::make_shared<PlaceholderDialog>(
-            "Storage Manager", "The storage manager is not available in this version yet."));
+        openStorageManager(selected);
         break;
     case Command::About:
         _dialogs.messageBox("Ostrel\nCopies the recordings of network video recorders into its own storage files.",

@@ -9,6 +9,7 @@
 #include "base/UniqueID.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,7 @@ class CSiteListView;
 class ControllerThread;
 class DialogHost;
 class ProgressDialog;
+class ScheduleListener;
 class SiteContainer;
 class SystemLogger;
 struct ConnectionInfo;
@@ -128,6 +130,10 @@ public:
     void onCommand(int command, int selected);
     void requestStartAll();
     void requestStopAll();
+    // The storage manager for the site `handle` (-1: none chosen yet), hearing
+    // the schedule reports of `relay` (the view when null) while it is open;
+    // `closed` runs once it has closed.
+    void openStorageManager(int handle, ScheduleListener* relay = nullptr, std::function<void()> closed = {});
     // The delete command: asks, then deletes (or refuses for an archiving site).
     void confirmDelete(int handle);
 

@@ -67,7 +67,7 @@ FileChooserDialog::FileChooserDialog(DialogHost& dialogs, Options options, Conti
     }
     std::string folder;
     if (!_options.initialPath.empty()) {
-        if (isFolder(_options.initialPath)) {
+        if (_options.initialPath.back() == '/' || isFolder(_options.initialPath)) {
             folder = _options.initialPath;
         } else {
             const std::filesystem::path initial(_options.initialPath);

@@ -19,7 +19,8 @@ class DialogHost;
 //   FileChooserDialog::Options options;
 //   options.filter = "Storage Group File(*.strgx)|*.strgx||";  // label|patterns|...|| (patterns joined by ';')
 //   options.defaultExtension = "strgx";       // added to a typed name without extension
-//   options.initialPath = folder + "/Lobby.strgx"; // folder to start in (nearest existing one) and proposed name
+//   options.initialPath = folder + "/Lobby.strgx"; // folder to start in (nearest existing one) and proposed name;
+//                                             // a path ending in "/" is a folder alone
 //   options.overwritePrompt = false;          // ask before choosing an existing file
 //   options.fileMustExist = false;            // an "open" chooser: the file must be there
 //   options.places = {{"Storages", storagesFolder}}; // shortcuts shown beside Home and "/"

@@ -61,7 +61,7 @@
     const name = element('input', 'fcName');
     for (const entry of state.entries) {
       const li = element('li', entry.folder ? 'fcEntry folder' : 'fcEntry file');
-      li.appendChild(element('span', 'fcIcon', entry.folder ? '\u{1F4C1}' : '\u{1F5CE}'));
+      li.appendChild(element('span', 'fcIcon'));
       li.appendChild(element('span', 'fcEntryName', entry.name));
       if (!entry.folder) li.appendChild(element('span', 'fcSize', sizeText(entry.size)));
       if (entry.folder) {
