@@ -9,6 +9,7 @@
 #include "app/scheduling/ArchivingScheduler.h"
 #include "app/scheduling/ConnectionInfo.h"
 #include "app/scheduling/LogCodes.h"
+#include "app/ui/CScheduleWizard.h"
 #include "app/ui/CSiteListView.h"
 #include "app/ui/CStorageGroupManagerDialog.h"
 #include "app/ui/ControllerThread.h"
@@ -20,6 +21,8 @@
 #include "storage/FixedSizeFileStorage.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace ostrel {
 
@@ -445,14 +448,42 @@ bool CTidevaultDoc::startsNow(int handle) const {
 }
 
 int CTidevaultDoc::newSchedule(const NewScheduleRequest& request) {
+    const int handle = beginNewSchedule(request);
+    if (handle < 0) {
+        return -1;
+    }
+    return finishNewSchedule(handle, request, storageGroupJob(request)({}));
+}
+
+CTidevaultDoc::StorageGroupJob CTidevaultDoc::storageGroupJob(const NewScheduleRequest& request) {
+    if (!mayReplaceGroupFile(request.groupFilePath, request.siteId)) {
+        trace("CTidevaultDoc::storageGroupJob : %s belongs to another site", request.groupFilePath.c_str());
+        return [](const BuildProgress&) { return StorageGroupBuild(); };
+    }
+    const int existing = _scheduler.totalStorageCount();
+    return [request, existing](const BuildProgress& progress) {
+        return buildStorageGroup(request.siteId, request.groupFilePath, request.storagePaths, request.storageSize,
+                                 existing, progress);
+    };
+}
+
+int CTidevaultDoc::beginNewSchedule(const NewScheduleRequest& request) {
+    if (_sites.isFull()) {
+        // Said before any storage file is made for a site that could not be kept.
+        _dialogs.messageBox(SiteContainer::FullText, MessageIcon::Error);
+        return -1;
+    }
     const int handle = _scheduler.createSchedule(request.siteId, request.address, request.port, request.user,
                                                  request.password, false);
     if (handle < 0) {
         _dialogs.messageBox("Cannot create new schedule", MessageIcon::Error);
         return -1;
     }
-    if (!createStorageGroup(handle, request.siteId, request.groupFilePath, request.storagePaths,
-                            request.storageSize)) {
+    return handle;
+}
+
+int CTidevaultDoc::finishNewSchedule(int handle, const NewScheduleRequest& request, const StorageGroupBuild& build) {
+    if (!reportStorageGroup(handle, request.groupFilePath, build)) {
         // Nothing may keep a schedule whose storage group does not exist.
         _scheduler.deleteSchedule(handle);
         _dialogs.messageBox("Cannot create storage group", MessageIcon::Error);
@@ -489,8 +520,80 @@ int CTidevaultDoc::newSchedule(const NewScheduleRequest& request) {
     return handle;
 }
 
+namespace {
+// Whether two paths name the same file: the same inode when both exist, else the same text.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+    return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
+}
+} // namespace
+
+bool CTidevaultDoc::mayReplaceGroupFile(const std::string& groupFilePath, const UniqueID& siteId) const {
+    // Site names need not be unique, so a new site's proposed group file may be
+    // another site's: replacing it would take that site's storages from it.
+    for (const RecordSite* site : _sites.sites(false)) {
+        if (site->id() != siteId && sameFile(site->storageGroupFile(), groupFilePath)) {
+            return false;
+        }
+    }
+    try {
+        if (!File::exists(groupFilePath)) {
+            return true;
+        }
+        StorageGroupFile file;
+        if (!file.load(groupFilePath)) {
+            return true; // not a storage group file: nobody's group
+        }
+        const UniqueID owner = file.repositoryID();
+        file.close();
+        if (owner == siteId) {
+            return true;
+        }
+        const RecordSite* site = _sites.findById(owner);
+        return site == nullptr || site->deleted();
+    } catch (const Exception& e) {
+        traceException(e);
+        return false;
+    }
+}
+
 bool CTidevaultDoc::createStorageGroup(int handle, const UniqueID& siteId, const std::string& groupFilePath,
                                        const std::vector<std::string>& storagePaths, uint64_t storageSize) {
+    if (!mayReplaceGroupFile(groupFilePath, siteId)) {
+        trace("CTidevaultDoc::createStorageGroup : %s belongs to another site", groupFilePath.c_str());
+        return false;
+    }
+    return reportStorageGroup(
+        handle, groupFilePath,
+        buildStorageGroup(siteId, groupFilePath, storagePaths, storageSize, _scheduler.totalStorageCount()));
+}
+
+bool CTidevaultDoc::reportStorageGroup(int handle, const std::string& groupFilePath, const StorageGroupBuild& build) {
+    if (!build.created) {
+        return false;
+    }
+    for (const std::string& path : build.failedPaths) {
+        _dialogs.messageBox("Cannot create " + path + ".", MessageIcon::Error);
+    }
+    if (build.leftOver || build.error) {
+        _dialogs.messageBox("Some storage files cannot be created properly. Please check the storages created on "
+                            "Storage Manager.",
+                            MessageIcon::Warning);
+    }
+    if (SiteStorage* storage = _scheduler.siteStorage(handle)) {
+        storage->open(groupFilePath);
+    }
+    return true;
+}
+
+StorageGroupBuild CTidevaultDoc::buildStorageGroup(const UniqueID& siteId, const std::string& groupFilePath,
+                                                   const std::vector<std::string>& storagePaths, uint64_t storageSize,
+                                                   int existingStorages, const BuildProgress& progress) {
+    StorageGroupBuild build;
     StorageGroupFile groupFile;
     try {
         if (File::exists(groupFilePath)) {
@@ -507,45 +610,40 @@ bool CTidevaultDoc::createStorageGroup(int handle, const UniqueID& siteId, const
             }
         } catch (const Exception&) {
         }
-        return false;
+        return build;
     }
-    int count = _scheduler.totalStorageCount() + 1;
-    bool error = false;
-    bool leftOver = false;
-    for (const std::string& path : storagePaths) {
-        if (count > MaximumStorages) {
-            leftOver = true;
+    build.created = true;
+    int count = existingStorages + 1;
+    const int total = static_cast<int>(storagePaths.size());
+    for (int i = 0; i < total; ++i) {
+        const std::string& path = storagePaths[static_cast<std::size_t>(i)];
+        if (count > MaximumStorages || (progress && !progress(i, total, path))) {
+            build.leftOver = true;
             break;
         }
-        bool exists = false;
+        bool exists = true; // a path that cannot be checked is left alone too
         try {
             exists = File::exists(path);
-        } catch (const Exception&) {
+        } catch (const Exception& e) {
+            traceException(e);
         }
         if (exists) {
-            error = true;
-        } else {
-            std::string why;
-            if (!SiteStorage::createStorageFile(path, storageSize, siteId, &why)) {
-                // createStorageFile removes what it made.
-                _dialogs.messageBox("Cannot create " + path + ".", MessageIcon::Error);
-                error = true;
-                continue;
-            }
+            // Not made here, so not this group's (it may be another site's
+            // storage): neither overwritten nor listed.
+            build.error = true;
+            continue;
+        }
+        if (!SiteStorage::createStorageFile(path, storageSize, siteId)) {
+            // createStorageFile removes what it made.
+            build.failedPaths.push_back(path);
+            build.error = true;
+            continue;
         }
         groupFile.addStorage(path);
         ++count;
     }
     groupFile.saveAndClose();
-    if (leftOver || error) {
-        _dialogs.messageBox("Some storage files cannot be created properly. Please check the storages created on "
-                            "Storage Manager.",
-                            MessageIcon::Warning);
-    }
-    if (SiteStorage* storage = _scheduler.siteStorage(handle)) {
-        storage->open(groupFilePath);
-    }
-    return true;
+    return build;
 }
 
 void CTidevaultDoc::deleteStorageFiles(const std::string& groupFilePath, const UniqueID& siteId) {
@@ -691,8 +789,12 @@ void CTidevaultDoc::onCommand(int command, int selected) {
     }
     switch (command) {
     case Command::NewSchedule:
-        _dialogs.open(std::make_shared<PlaceholderDialog>(
-            "Schedule Wizard", "The schedule wizard is not available in this version yet."));
+        // One wizard at a time: its group file and storages are judged against the sites that exist.
+        if (auto open = _wizard.lock(); !open || !open->isOpen()) {
+            auto wizard = std::make_shared<CScheduleWizard>(*this, _sites, _controller, _clock);
+            _wizard = wizard;
+            _dialogs.open(wizard);
+        }
         break;
     case Command::Delete:
         if (selected >= 0) {

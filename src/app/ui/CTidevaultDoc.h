@@ -22,6 +22,7 @@ namespace ostrel {
 class ArchivingScheduler;
 class CSiteListView;
 class ControllerThread;
+class DialogController;
 class DialogHost;
 class ProgressDialog;
 class ScheduleListener;
@@ -46,6 +47,14 @@ struct NewScheduleRequest {
     std::string groupFilePath;
     std::vector<std::string> storagePaths; // to create; empty: the group gets none
     uint64_t storageSize = 0;              // bytes per storage file
+};
+
+// What building a new site's storage group files gave (CTidevaultDoc::buildStorageGroup).
+struct StorageGroupBuild {
+    bool created = false;                 // the group file was written
+    std::vector<std::string> failedPaths; // storage files that could not be made ("Cannot create %s.")
+    bool error = false;                   // a storage file failed or existed already
+    bool leftOver = false;                // paths were left out (the storage limit, or stopped)
 };
 
 // The document: every user command on sites and schedules, the per-site
@@ -114,6 +123,32 @@ public:
     int newSchedule(const NewScheduleRequest& request);
     bool createStorageGroup(int handle, const UniqueID& siteId, const std::string& groupFilePath,
                             const std::vector<std::string>& storagePaths, uint64_t storageSize);
+    // newSchedule in three steps, for a caller that makes the storage files on
+    // a thread of its own and shows their progress (the schedule wizard):
+    // beginNewSchedule (the schedule; -1 after telling the user), then the
+    // storageGroupJob run on any thread, then finishNewSchedule with its
+    // result (the site, its row, its start; -1 after telling the user).
+    using BuildProgress = std::function<bool(int index, int count, const std::string& path)>;
+    using StorageGroupJob = std::function<StorageGroupBuild(const BuildProgress& progress)>;
+    int beginNewSchedule(const NewScheduleRequest& request);
+    // Judged now, on the controller thread: whether the group file may be
+    // replaced (a job that builds nothing when not) and the storages of the
+    // other sites. finishNewSchedule opens the group.
+    StorageGroupJob storageGroupJob(const NewScheduleRequest& request);
+    int finishNewSchedule(int handle, const NewScheduleRequest& request, const StorageGroupBuild& build);
+    // Whether the group file at the path may be replaced by a new group of
+    // `siteId`: not when an active site other than `siteId` keeps its storage
+    // group there, or the file names such a site as its repository.
+    bool mayReplaceGroupFile(const std::string& groupFilePath, const UniqueID& siteId) const;
+    // Writes a new group file for `siteId` (replacing one that is there) and
+    // creates, formats and lists each storage file, `existingStorages` counting
+    // towards the limit of 1000. A path where a file exists already is never
+    // listed: that file is not this group's. `progress` (may be empty) hears
+    // (index, count, path) before each file and stops the build when it
+    // answers false. Touches nothing of the document: safe on any thread.
+    static StorageGroupBuild buildStorageGroup(const UniqueID& siteId, const std::string& groupFilePath,
+                                               const std::vector<std::string>& storagePaths, uint64_t storageSize,
+                                               int existingStorages, const BuildProgress& progress = {});
     // Deletes the storage files listed in the group file that belong to the
     // site `siteId` (their superblock names its repository), then the group file.
     void deleteStorageFiles(const std::string& groupFilePath, const UniqueID& siteId);
@@ -146,6 +181,9 @@ private:
     void loaderWork();
     void startNow(int handle, bool byUser);
     bool startsNow(int handle) const;
+    // Tells the user what went wrong in the build and opens the schedule's
+    // group; false when there is no group file.
+    bool reportStorageGroup(int handle, const std::string& groupFilePath, const StorageGroupBuild& build);
 
     ControllerThread& _controller;
     DialogHost& _dialogs;
@@ -173,6 +211,9 @@ private:
     // and the starts that wait for it.
     std::map<int, DateTime> _stopPending;
     std::map<int, bool> _startAfterStop;
+
+    // The schedule wizard while it is open.
+    std::weak_ptr<DialogController> _wizard;
 };
 
 } // namespace ostrel
