@@ -1,18 +1,18 @@
 #include "ostrel-archive/ArchiveTool.h"
 
-#include "app/archiving/ArchivingDelegate.h"
-#include "app/archiving/NetworkArchivingClient.h"
+#include "app/persistence/SiteStorage.h"
+#include "app/persistence/StorageEntry.h"
+#include "app/scheduling/ActionLoop.h"
+#include "app/scheduling/ArchivingEvent.h"
+#include "app/scheduling/ArchivingSchedule.h"
+#include "app/scheduling/EventManager.h"
+#include "app/scheduling/ScheduleListener.h"
 #include "base/Exception.h"
 #include "base/Interval.h"
 #include "base/UniqueID.h"
-#include "network/client/NetworkPlaybackClient.h"
 #include "network/client/NetworkPlaybackContext.h"
 #include "network/client/PlaybackClient.h"
-#include "network/protocol/playback/MediaFrame.h"
 #include "network/session/CloseReason.h"
-#include "storage/FixedSizeFileStorage.h"
-#include "storage/StorageGroup.h"
-#include "storage/VarnelException.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <unistd.h>
@@ -28,27 +29,17 @@ namespace ostrel {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 const DateTime EarliestTime(1970, 1, 1, 0, 0, 0);
 const DateTime LatestTime(2100, 12, 31, 23, 59, 59);
-constexpr auto ReplyTimeout = std::chrono::seconds(30);
+// The login must be done within this time.
+constexpr auto LoginTimeout = std::chrono::seconds(30);
 // A stop asked for on Ctrl-C is confirmed by the site within this time, or
 // the run ends without waiting for it.
 constexpr auto StopTimeout = std::chrono::seconds(10);
 // How often the resume record is stored while a chunk is being archived.
-constexpr auto ResumeStoreInterval = std::chrono::seconds(5);
-
-std::string messageOf(const Exception& e) {
-    if (const auto* varnel = dynamic_cast<const VarnelException*>(&e)) {
-        std::string text = VarnelException::messageOf(varnel->code());
-        if (!varnel->detail().empty()) {
-            text += ": " + varnel->detail();
-        }
-        return text;
-    }
-    return e.message() ? e.message() : e.typeName();
-}
+constexpr uint32_t ResumeStoreMilliseconds = 5000;
 
 std::string timeText(const DateTime& time) {
     char text[48];
@@ -57,22 +48,6 @@ std::string timeText(const DateTime& time) {
     return text;
 }
 
-DateTime plusSeconds(DateTime time, int64_t seconds) { return time.addSeconds(seconds); }
-
-const char* failureText(int code) {
-    switch (code) {
-    case ArchivingDelegate::NothingRecorded:
-        return "Nothing recorded in the range";
-    case ArchivingDelegate::PositionOverwritten:
-        return "Resume position overwritten at the site";
-    case ArchivingDelegate::StorageFull:
-        return "Record storage full";
-    case ArchivingDelegate::StorageIOError:
-        return "Storage input/output error";
-    default:
-        return "Storage failure";
-    }
-}
 
 // What ended a connection, in the words the application's log uses for it
 // where it has them, with the cause and the close reason number.
@@ -183,59 +158,23 @@ std::string connectFailureText(int reason) {
     return std::string(text) + " (" + connectionText(reason) + ")";
 }
 
-// The run's side of the archiving client: what it reports, waited for by the
-// run's thread.
-class Run : public ArchivingDelegate {
+// What the schedule reports, waited for by the run's thread.
+class RunListener : public ScheduleListener {
 public:
-    enum class Outcome { None, Stopped, Failed, Disconnected };
-
-    Run(NetworkArchivingClient& client) : _client(client) {}
-
-    void archivingConnected() override { signal([this] { _connected = true; }); }
-    void archivingDisconnected(int reason) override {
-        signal([this, reason] {
-            _disconnected = true;
-            _disconnectReason = reason;
-        });
-    }
-    void recordingSectionListReceived(const std::vector<RecordingTimeTableEntry>& list) override {
-        signal([this, &list] { _timeTable = list; });
-    }
-    void archivingStopped(bool noFrame) override {
-        signal([this, noFrame] {
-            _outcome = Outcome::Stopped;
-            _noFrame = noFrame;
-        });
-    }
-    void archivingFailed(int code) override {
-        signal([this, code] {
-            _outcome = Outcome::Failed;
-            _failure = code;
-        });
-    }
-    void frameArchived(const MediaFrame& frame, uint32_t low, uint32_t high) override {
-        std::lock_guard lock(_mutex);
-        ++_frames;
-        ++_chunkFrames;
-        _bytes += MediaFrame::HeaderSize + frame.dataLength();
-        if (frame.isVideo()) {
-            StorageGroup* group = _client.archiver().storageGroup();
-            _last.position = _client.lastArchivedVideoPosition();
-            _last.sectionID = group != nullptr ? group->lastSectionID() : 0;
-            _last.time = frame.time();
-            _last.mediaID = (uint64_t{high} << 32) | low;
-        }
-    }
-    void archivingCallback() override { signal([this] { _callbackDone = true; }); }
+    void scheduleConnected(int) override { signal([this] { _connected = true; }); }
+    void scheduleDisconnected(int, int reason) override { signal([this, reason] { _disconnectReason = reason; }); }
+    void scheduleIntervalChosen(int) override { signal([this] { ++_chunks; }); }
+    void scheduleStopped(int) override { signal([this] { _stopped = true; }); }
+    void scheduleFailed(int) override { signal([this] { _failed = true; }); }
 
     // Waits until `done` holds (under the lock) or the time is up or the run
     // is interrupted; polls so that a Ctrl-C is seen.
     template <typename Done>
     bool waitFor(Done done, std::chrono::milliseconds limit, const std::atomic<bool>* interrupted) {
-        const auto end = Clock::now() + limit;
+        const auto end = SteadyClock::now() + limit;
         std::unique_lock lock(_mutex);
         while (!done()) {
-            if (Clock::now() >= end || (interrupted != nullptr && interrupted->load())) {
+            if (SteadyClock::now() >= end || (interrupted != nullptr && interrupted->load())) {
                 return false;
             }
             _changed.wait_for(lock, std::chrono::milliseconds(100));
@@ -246,17 +185,10 @@ public:
     std::mutex& mutex() { return _mutex; }
 
     bool _connected = false;
-    bool _disconnected = false;
     int _disconnectReason = 0;
-    std::optional<std::vector<RecordingTimeTableEntry>> _timeTable;
-    Outcome _outcome = Outcome::None;
-    bool _noFrame = false;
-    int _failure = 0;
-    bool _callbackDone = false;
-    uint64_t _frames = 0;
-    uint64_t _chunkFrames = 0;
-    uint64_t _bytes = 0;
-    ResumeRecord _last;
+    uint64_t _chunks = 0;
+    bool _stopped = false;
+    bool _failed = false;
 
 private:
     template <typename Change>
@@ -268,17 +200,16 @@ private:
         _changed.notify_all();
     }
 
-    NetworkArchivingClient& _client;
     std::mutex _mutex;
     std::condition_variable _changed;
 };
 
 class Progress {
 public:
-    Progress(std::ostream& out, bool inPlace) : _out(out), _inPlace(inPlace), _start(Clock::now()) {}
+    Progress(std::ostream& out, bool inPlace) : _out(out), _inPlace(inPlace), _start(SteadyClock::now()) {}
 
     void show(const ResumeRecord& last, uint64_t frames, uint64_t bytes, bool force) {
-        const auto now = Clock::now();
+        const auto now = SteadyClock::now();
         if (!force && now - _shown < (_inPlace ? std::chrono::milliseconds(250) : std::chrono::seconds(5))) {
             return;
         }
@@ -292,7 +223,7 @@ public:
             _pending = false;
         }
     }
-    double seconds() const { return std::chrono::duration<double>(Clock::now() - _start).count(); }
+    double seconds() const { return std::chrono::duration<double>(SteadyClock::now() - _start).count(); }
     std::string line(const ResumeRecord& last, uint64_t frames, uint64_t bytes) const {
         const double mb = static_cast<double>(bytes) / 1048576.0;
         const double elapsed = std::max(seconds(), 0.001);
@@ -306,8 +237,8 @@ public:
 private:
     std::ostream& _out;
     bool _inPlace;
-    Clock::time_point _start;
-    Clock::time_point _shown{};
+    SteadyClock::time_point _start;
+    SteadyClock::time_point _shown{};
     bool _pending = false;
 };
 
@@ -445,63 +376,72 @@ int ArchiveTool::main(const std::vector<std::string>& args, std::ostream& out, s
 ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out, const std::atomic<bool>& interrupted,
                                bool progressInPlace, std::shared_ptr<NetworkPlaybackContext> context) {
     ArchiveResult result;
-    auto fail = [&result](std::string reason) {
-        result.exitCode = 1;
-        result.reason = std::move(reason);
-        return result;
-    };
-
-    StorageGroup group;
-    for (const std::string& path : options.storages) {
-        try {
-            auto storage = std::make_unique<FixedSizeFileStorage>();
-            if (!storage->open(path, true, Storage::CorrectionAndRecovery)) {
-                group.close(true);
-                return fail("Cannot open storage " + path);
-            }
-            group.addStorage(std::move(storage));
-        } catch (const Exception& e) {
-            group.close(true);
-            return fail("Cannot open storage " + path + ": " + messageOf(e));
-        }
-    }
-    group.selectRecordingStorage(UniqueID::nil(), 0);
-    if (!group.isOpen()) {
-        group.close(true);
-        return fail("No storage to record into");
-    }
-
     // A context of the run's own, stopped before the run returns: no network
     // thread outlives the run (and none runs into the process's exit).
     std::shared_ptr<NetworkPlaybackContext> ownContext = context ? nullptr : NetworkPlaybackContext::create();
-    NetworkArchivingClient client(context ? context : ownContext);
-    Run runState(client);
-    client.setUp(group, PlaybackClient::ArchivingQueueSize, &runState);
-    client.archiver().setOverwrite(options.overwrite);
+    // The run's events stay its own: a manager that is never enabled.
+    EventManager events;
+    RunListener listener;
+    // The same schedule a site of the application runs, bounded by the range
+    // asked for and storing its record every few seconds.
+    ArchivingSchedule schedule(0, UniqueID::nil(),
+                               ConnectionInfo{options.host, options.port, options.user, options.password},
+                               ChunkSeconds, Clock::system(), context ? context : ownContext, &events);
+    schedule.initialise(&listener, PlaybackClient::ArchivingQueueSize);
+    ActionLoop loop;
+
+    auto cleanUp = [&]() {
+        loop.remove(schedule);
+        loop.stop();
+        const bool closed = schedule.teardown();
+        if (ownContext) {
+            ownContext->stopAll();
+        }
+        return closed;
+    };
+
+    // The storage files as one group, whatever site they were formatted for.
+    SiteStorage& storage = schedule.siteStorage();
+    storage.openFiles(options.storages);
+    std::map<int, StorageEntry> entries;
+    storage.entries(entries);
+    for (const auto& [number, entry] : entries) {
+        if (entry.status != StorageEntry::Good) {
+            cleanUp();
+            result.exitCode = 1;
+            result.reason = "Cannot open storage " + entry.path + (entry.error.empty() ? "" : ": " + entry.error);
+            return result;
+        }
+    }
+    if (!storage.isOpen()) {
+        cleanUp();
+        result.exitCode = 1;
+        result.reason = "No storage to record into";
+        return result;
+    }
+    schedule.setOverwrite(options.overwrite);
+    ArchivingSchedule::Bounds bounds;
+    bounds.end = options.to.value_or(LatestTime);
+    bounds.stopWhenPositionOverwritten = true;
+    bounds.storeEveryMilliseconds = ResumeStoreMilliseconds;
+    schedule.setBounds(bounds);
     Progress progress(out, progressInPlace);
 
     // Everything below ends through here: the last record stored, the
     // playback shut down and the group closed.
     auto finish = [&](int exitCode, std::string reason) {
         progress.endLine();
-        ResumeRecord last;
         {
-            std::lock_guard lock(runState.mutex());
-            last = runState._last;
-            result.frames = runState._frames;
-            result.bytes = runState._bytes;
+            std::lock_guard lock(listener.mutex());
+            result.chunks = listener._chunks;
         }
-        if (client.phase() != NetworkArchivingClient::PhaseIdle && client.playbackClient() != nullptr) {
-            client.stopPlayback();
-        }
-        client.saveResumePosition(last, true);
-        if (!client.cleanup() && exitCode == 0) {
+        if (!cleanUp() && exitCode == 0) {
             exitCode = 1;
             reason = "Failed to close the storage group";
         }
-        if (ownContext) {
-            ownContext->stopAll();
-        }
+        const ResumeRecord last = schedule.resumePosition();
+        result.frames = schedule.archivedFrames();
+        result.bytes = schedule.archivedBytes();
         result.exitCode = exitCode;
         result.reason = std::move(reason);
         result.last = last;
@@ -519,218 +459,82 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
         return result;
     };
 
-    try {
-        if (!client.connect(options.host, options.port, options.user, options.password)) {
-            return finish(1, "Failed to connect");
+    if (options.resume && !schedule.resumePosition().isValid()) {
+        return finish(1, "No resume record in the storage group");
+    }
+    loop.add(schedule);
+    loop.start();
+    if (options.resume) {
+        // Whatever was written after the record (a run that ended without
+        // storing a later one) is cut away first: the resume continues right after it.
+        schedule.resume();
+    } else {
+        schedule.startFromTime(options.from.value_or(EarliestTime));
+    }
+
+    // Interrupted: the schedule stops (its record is stored), then the run ends.
+    auto stopForInterrupt = [&] {
+        schedule.stopSchedule();
+        listener.waitFor([&] { return listener._stopped; },
+                         std::chrono::duration_cast<std::chrono::milliseconds>(StopTimeout), nullptr);
+        return finish(Interrupted, "");
+    };
+
+    if (!listener.waitFor([&] { return listener._connected || listener._stopped; },
+                          std::chrono::duration_cast<std::chrono::milliseconds>(LoginTimeout), &interrupted)) {
+        if (interrupted.load()) {
+            return stopForInterrupt();
         }
-    } catch (const Exception& e) {
-        return finish(1, "Failed to connect: " + messageOf(e));
+        schedule.stopSchedule();
+        return finish(1, "Connection timeout (no login within " + std::to_string(LoginTimeout.count()) + " s)");
     }
-    if (!runState.waitFor([&] { return runState._connected || runState._disconnected; },
-                          std::chrono::duration_cast<std::chrono::milliseconds>(ReplyTimeout), &interrupted)) {
-        return finish(interrupted.load() ? Interrupted : 1,
-                      interrupted.load() ? ""
-                                         : "Connection timeout (no login within " +
-                                               std::to_string(ReplyTimeout.count()) + " s)");
+
+    while (!listener.waitFor([&] { return listener._stopped; }, std::chrono::milliseconds(200), &interrupted)) {
+        progress.show(schedule.resumePosition(), schedule.archivedFrames(), schedule.archivedBytes(), false);
+        if (interrupted.load()) {
+            return stopForInterrupt();
+        }
     }
-    bool loggedIn = false;
-    int closeReason = 0;
+    progress.show(schedule.resumePosition(), schedule.archivedFrames(), schedule.archivedBytes(), true);
+
+    bool connected = false;
+    int reason = 0;
+    uint64_t chunks = 0;
     {
-        std::lock_guard lock(runState.mutex());
-        loggedIn = runState._connected;
-        closeReason = runState._disconnectReason;
+        std::lock_guard lock(listener.mutex());
+        connected = listener._connected;
+        reason = listener._disconnectReason;
+        chunks = listener._chunks;
     }
-    if (!loggedIn) {
-        return finish(1, connectFailureText(closeReason));
+    if (schedule.isCompleted()) {
+        if (chunks == 0 && !options.resume) {
+            out << "nothing recorded in the range\n";
+        }
+        return finish(0, "");
     }
-
-    const DateTime from = options.from.value_or(EarliestTime);
-    const DateTime to = options.to.value_or(LatestTime);
-
-    // The first recorded second at or after `start` within the range, from the
-    // site's time table.
-    auto nextRecorded = [&](const DateTime& start) -> std::optional<DateTime> {
-        {
-            std::lock_guard lock(runState.mutex());
-            runState._timeTable.reset();
-        }
-        client.requestRecordingTimeTable(Interval(start, to));
-        if (!runState.waitFor([&] { return runState._timeTable.has_value() || runState._disconnected; },
-                              std::chrono::duration_cast<std::chrono::milliseconds>(ReplyTimeout), &interrupted)) {
-            return std::nullopt;
-        }
-        std::lock_guard lock(runState.mutex());
-        std::optional<DateTime> first;
-        for (const RecordingTimeTableEntry& entry : runState._timeTable.value_or(std::vector<RecordingTimeTableEntry>{})) {
-            if (entry.range().to().lessThan(start) || to.lessThan(entry.range().from())) {
-                continue;
-            }
-            const DateTime candidate = entry.range().from().lessThan(start) ? start : entry.range().from();
-            if (!first || candidate.lessThan(*first)) {
-                first = candidate;
-            }
-        }
-        return first;
-    };
-    auto chunkFrom = [&](const DateTime& start) {
-        const DateTime end = plusSeconds(start, ChunkSeconds);
-        return Interval(start, to.lessThan(end) ? to : end);
-    };
-
-    auto disconnected = [&] {
-        std::lock_guard lock(runState.mutex());
-        return runState._disconnected;
-    };
-    auto connectionLost = [&] {
-        std::lock_guard lock(runState.mutex());
-        return "Connection lost (" + connectionText(runState._disconnectReason) + ")";
-    };
-    Interval chunk;
-    bool archivedAny = false;
-    auto startChunk = [&](const Interval& range, bool first) {
-        {
-            std::lock_guard lock(runState.mutex());
-            runState._outcome = Run::Outcome::None;
-            runState._chunkFrames = 0;
-        }
-        chunk = range;
-        ++result.chunks;
-        if (first) {
-            client.playFirst(range);
-        } else {
-            client.playContinue(range);
-        }
-    };
-
-    try {
-        if (options.resume) {
-            ResumeRecord record;
-            if (!client.loadResumePosition(record)) {
-                return finish(1, "No resume record in the storage group");
-            }
-            {
-                std::lock_guard lock(runState.mutex());
-                runState._last = record;
-                runState._callbackDone = false;
-                runState._outcome = Run::Outcome::None;
-            }
-            // Whatever was written after the record (a run that ended without
-            // storing a later one) goes: the resume continues right after it.
-            client.postTruncate(record);
-            if (!runState.waitFor([&] { return runState._callbackDone; },
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(ReplyTimeout), &interrupted)) {
-                return finish(interrupted.load() ? Interrupted : 1,
-                              interrupted.load() ? "" : "Failed to cut the storage group back to the resume record");
-            }
-            if (client.phase() >= NetworkArchivingClient::PhaseStorageIOError) {
-                return finish(1, "Failed to cut the storage group back to the resume record");
-            }
-            chunk = chunkFrom(record.time);
-            ++result.chunks;
-            archivedAny = true;
-            client.resume(chunk, record);
-        } else {
-            const std::optional<DateTime> start = nextRecorded(from);
-            if (!start && disconnected()) {
-                return finish(1, connectionLost());
-            }
-            if (interrupted.load()) {
-                return finish(Interrupted, "");
-            }
-            if (!start) {
-                out << "nothing recorded in the range\n";
-                return finish(0, "");
-            }
-            startChunk(chunkFrom(*start), true);
-        }
-
-        auto lastStore = Clock::now();
-        uint64_t storedMediaID = 0;
-        for (;;) {
-            const bool ended = runState.waitFor(
-                [&] { return runState._outcome != Run::Outcome::None || runState._disconnected; },
-                std::chrono::milliseconds(200), &interrupted);
-            {
-                std::lock_guard lock(runState.mutex());
-                progress.show(runState._last, runState._frames, runState._bytes, false);
-            }
-            if (interrupted.load()) {
-                client.stopPlayback();
-                runState.waitFor([&] { return runState._outcome != Run::Outcome::None || runState._disconnected; },
-                                 std::chrono::duration_cast<std::chrono::milliseconds>(StopTimeout), nullptr);
-                return finish(Interrupted, "");
-            }
-            if (!ended) {
-                // Within a long chunk the record is stored now and then too,
-                // so that a run that dies loses little of what it archived.
-                if (Clock::now() - lastStore >= ResumeStoreInterval) {
-                    lastStore = Clock::now();
-                    ResumeRecord last;
-                    {
-                        std::lock_guard lock(runState.mutex());
-                        last = runState._last;
-                    }
-                    if (last.isValid() && last.mediaID != storedMediaID) {
-                        storedMediaID = last.mediaID;
-                        client.saveResumePosition(last, false);
-                    }
-                }
-                continue;
-            }
-            Run::Outcome outcome;
-            int failure;
-            uint64_t chunkFrames;
-            ResumeRecord last;
-            bool lost = false;
-            int lostReason = 0;
-            {
-                std::lock_guard lock(runState.mutex());
-                lost = runState._disconnected && runState._outcome == Run::Outcome::None;
-                lostReason = runState._disconnectReason;
-                outcome = runState._outcome;
-                failure = runState._failure;
-                chunkFrames = runState._chunkFrames;
-                last = runState._last;
-                progress.show(last, runState._frames, runState._bytes, true);
-            }
-            if (lost) {
-                return finish(1, "Connection lost (" + connectionText(lostReason) + ")");
-            }
-            if (chunkFrames > 0) {
-                archivedAny = true;
-            }
-            if (outcome == Run::Outcome::Failed && failure != ArchivingDelegate::NothingRecorded) {
-                return finish(1, failureText(failure));
-            }
-            // The chunk's stop came after every frame of the chunk and nothing
-            // is playing: the record is stored at once, before the next
-            // request could flush a queued store away.
-            client.saveResumePosition(last, true);
-            storedMediaID = last.mediaID;
-            lastStore = Clock::now();
-            if (!chunk.to().lessThan(to)) {
-                return finish(0, "");
-            }
-            DateTime next;
-            if (chunkFrames > 0 && last.isValid() && chunk.from().lessThan(last.time)) {
-                next = last.time;
-            } else {
-                const std::optional<DateTime> recorded = nextRecorded(plusSeconds(chunk.to(), 1));
-                if (interrupted.load()) {
-                    return finish(Interrupted, "");
-                }
-                if (!recorded) {
-                    if (disconnected()) {
-                        return finish(1, connectionLost());
-                    }
-                    return finish(0, "");
-                }
-                next = *recorded;
-            }
-            startChunk(chunkFrom(next), !archivedAny);
-        }
-    } catch (const Exception& e) {
-        return finish(1, messageOf(e));
+    const ArchivingEvent failure = schedule.lastFailure();
+    // A failure of the cut back to the record comes before the first chunk of a resume.
+    const bool cuttingBack = options.resume && chunks == 0;
+    switch (failure.type) {
+    case ArchivingEvent::StorageFull:
+        return finish(1, "Record storage full");
+    case ArchivingEvent::StorageIOError:
+        return finish(1, cuttingBack ? "Failed to cut the storage group back to the resume record"
+                                     : "Storage input/output error");
+    case ArchivingEvent::StorageBad:
+        return finish(1, cuttingBack ? "Failed to cut the storage group back to the resume record" : "Storage failure");
+    case ArchivingEvent::PositionOverwritten:
+        return finish(1, "Resume position overwritten at the site");
+    case ArchivingEvent::ConnectFailed:
+        return finish(1, failure.text.empty() ? "Failed to connect" : "Failed to connect: " + failure.text);
+    case ArchivingEvent::InternalException:
+        return finish(1, failure.text);
+    case ArchivingEvent::Disconnected:
+        return finish(1, connected ? "Connection lost (" + connectionText(failure.value) + ")"
+                                   : connectFailureText(failure.value));
+    default:
+        // Stopped without a failure and short of its end: the site ended the connection.
+        return finish(1, connected ? "Connection lost (" + connectionText(reason) + ")" : connectFailureText(reason));
     }
 }
 

@@ -27,6 +27,18 @@ bool ActionLoop::contains(const Actor& actor) const {
     return std::find(_actors.begin(), _actors.end(), &actor) != _actors.end();
 }
 
+void ActionLoop::start() {
+    {
+        Mutex::ScopedLock lock(_waitMutex);
+        _reset = false;
+    }
+    LoopingThread::start();
+    Mutex::ScopedLock lock(_waitMutex);
+    while (!_reset && isRunning()) {
+        _resetDone.wait(10);
+    }
+}
+
 void ActionLoop::stop() {
     LoopingThread::stop();
     _wake.notifyAll();
@@ -36,10 +48,15 @@ void ActionLoop::stop() {
 }
 
 void ActionLoop::onStart() {
-    Mutex::ScopedLock lock(_listMutex);
-    for (Actor* actor : _actors) {
-        actor->reset();
+    {
+        Mutex::ScopedLock lock(_listMutex);
+        for (Actor* actor : _actors) {
+            actor->reset();
+        }
     }
+    Mutex::ScopedLock lock(_waitMutex);
+    _reset = true;
+    _resetDone.notifyAll();
 }
 
 void ActionLoop::step() {

@@ -28,6 +28,9 @@ public:
     // Removes every occurrence; waits for a pass in progress to end.
     void remove(Actor& actor);
     bool contains(const Actor& actor) const;
+    // Starts the thread and returns once it has reset every actor, so a
+    // command requested after start() returns is never wiped by that reset.
+    void start() override;
     // Stops the thread, waits for it and forgets every actor. Not from the
     // loop's own thread.
     void stop() override;
@@ -44,6 +47,8 @@ private:
     std::vector<Actor*> _actors;
     Mutex _waitMutex;
     Condition _wake{_waitMutex};
+    bool _reset = false; // guarded by _waitMutex
+    Condition _resetDone{_waitMutex};
 };
 
 } // namespace ostrel

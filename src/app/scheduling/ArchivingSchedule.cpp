@@ -73,10 +73,11 @@ void ArchivingSchedule::initialise(ScheduleListener* listener, int bufferSize) {
     clearConnectFlags();
 }
 
-void ArchivingSchedule::teardown() {
+bool ArchivingSchedule::teardown() {
     if (_tornDown.exchange(true)) {
-        return;
+        return true;
     }
+    bool closed = true;
     trace("ArchivingSchedule::teardown : %d", _handle);
     if (_initialised) {
         // Nothing may be handed to the archiver while the record is written
@@ -92,10 +93,11 @@ void ArchivingSchedule::teardown() {
                 _siteStorage.groupFile().setLastRecordingSectionID(group.lastSectionID());
             }
         }
-        _client.cleanup();
+        closed = _client.cleanup();
         group.removeGroupListener(this);
     }
     _siteStorage.close();
+    return closed;
 }
 
 void ArchivingSchedule::addListener(ScheduleListener* listener) {

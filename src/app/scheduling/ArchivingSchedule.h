@@ -116,8 +116,9 @@ public:
     void initialise(ScheduleListener* listener, int bufferSize);
     // Stops any playback, stores the resume position at once, shuts the
     // client down, closes the site storage. The schedule must no longer be
-    // stepped by a loop.
-    void teardown();
+    // stepped by a loop. False when the storage group did not close cleanly
+    // (its writes may not all have reached the files); true when torn down already.
+    bool teardown();
 
     void addListener(ScheduleListener* listener);
     void removeListener(ScheduleListener* listener);
