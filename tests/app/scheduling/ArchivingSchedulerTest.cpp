@@ -1,12 +1,16 @@
 // The process-wide scheduler: handles, storage totals, deleting a schedule
 // that is archiving, and twenty sites archiving at once from several
 // simulated sites without losing a frame.
+#include "app/persistence/RecordSite.h"
+#include "app/persistence/SiteContainer.h"
 #include "app/persistence/SiteStorage.h"
+#include "app/persistence/StorageGroupFile.h"
 #include "app/scheduling/ArchivingSchedule.h"
 #include "app/scheduling/ArchivingScheduler.h"
 #include "app/support/ArchiveTestSupport.h"
 #include "app/support/ScheduleTestSupport.h"
 #include "base/ManualClock.h"
+#include "database/DataWarehouse.h"
 #include "ostrel-sitesim/SiteServer.h"
 #include "support/TestThreads.h"
 
@@ -155,6 +159,84 @@ TEST_F(ArchivingSchedulerTest, AScheduleDeletedWhileArchivingLeavesAGroupThatRes
     const std::vector<StoredItem> expected = expectedItems(site, 0);
     const StoredGroup stored = readBack(files);
     EXPECT_GE(stored.items.size(), kept);
+    ASSERT_EQ(stored.items.size(), expected.size());
+    expectSame(stored.items, expected, 0);
+}
+
+TEST_F(ArchivingSchedulerTest, AResumeAfterRebuildingEverythingFromAppDbAndTheGroupFileLosesAndRepeatsNoFrame) {
+    SiteServer& site = startSite();
+    const std::string database = dir + "/app.db";
+    const std::string group = dir + "/" + SiteStorage::groupFileName("Lobby");
+    const std::vector<std::string> files = {dir + "/" + SiteStorage::storageFileName("Lobby", 1, 1)};
+    const UniqueID id;
+    {
+        // A new site as the application makes it: its row, its group, its schedule.
+        DataWarehouse warehouse;
+        warehouse.open(database);
+        SiteContainer sites(warehouse);
+        ASSERT_TRUE(sites.load());
+        RecordSite record(id);
+        record.setName("Lobby");
+        record.setConnection("127.0.0.1", site.port(), "admin", "admin");
+        record.setStorageGroupFile(group);
+        record.setArchiveFrom(RecordSite::ArchiveFromFirst);
+        record.setRescheduled(true);
+        std::string error;
+        ASSERT_TRUE(SiteStorage::createGroup(group, id, {{files[0], 8192 + 300 * PageSize}}, &error, PageSize)) << error;
+        ASSERT_TRUE(sites.add(record));
+        RecordSite* kept = sites.findById(id);
+        const int handle = scheduler.createSchedule(kept->id(), kept->address(), kept->port(), kept->username(),
+                                                    kept->password(), kept->overwrite());
+        ASSERT_TRUE(scheduler.siteStorage(handle)->open(kept->storageGroupFile()));
+        kept->setSchedule(scheduler.schedule(handle), handle);
+        EXPECT_TRUE(kept->checkArchivable());
+        scheduler.startFromFirst(handle);
+        ArchivingSchedule* schedule = scheduler.schedule(handle);
+        ASSERT_TRUE(drive({handle}, [&] {
+            const DateTime last = schedule->lastArchivedTime();
+            return last.isSet() && !last.lessThan(at(12, 0, 30));
+        }));
+        ASSERT_TRUE(sites.setRescheduled(handle, false));
+        // Everything goes: the scheduler (which stores the record and closes
+        // the group), the sites and the database.
+        scheduler.shutdown();
+        kept->setSchedule(nullptr, -1);
+        sites.unload();
+        warehouse.close();
+    }
+    const std::size_t firstPart = readBack(files).items.size();
+    ASSERT_GT(firstPart, 0u);
+
+    // Built again from nothing but app.db and the group file it names.
+    DataWarehouse warehouse;
+    warehouse.open(database);
+    SiteContainer sites(warehouse);
+    ASSERT_TRUE(sites.load());
+    RecordSite* record = sites.findById(id);
+    ASSERT_NE(record, nullptr);
+    EXPECT_FALSE(record->rescheduled());
+    scheduler.setup(&recorder, 40, clock);
+    const int handle = scheduler.createSchedule(record->id(), record->address(), record->port(), record->username(),
+                                                record->password(), record->overwrite());
+    ASSERT_TRUE(scheduler.siteStorage(handle)->open(record->storageGroupFile()));
+    record->setSchedule(scheduler.schedule(handle), handle);
+    // Not rescheduled: archivable only with a resume position, and resumed from it.
+    ASSERT_TRUE(record->checkArchivable());
+    ArchivingSchedule* schedule = scheduler.schedule(handle);
+    ASSERT_TRUE(schedule->resumePosition().isValid());
+    scheduler.resume(handle);
+    ASSERT_TRUE(drive({handle}, [&] { return schedule->lastArchivedTime() == at(12, 2, 39); }));
+    EXPECT_GE(recorder.count(handle, "resuming"), 1);
+    scheduler.stop(handle);
+    ASSERT_TRUE(recorder.waitFor(handle, "stopped"));
+    scheduler.shutdown();
+    record->setSchedule(nullptr, -1);
+    sites.unload();
+    warehouse.close();
+
+    const std::vector<StoredItem> expected = expectedItems(site, 0);
+    const StoredGroup stored = readBack(files);
+    EXPECT_GT(stored.items.size(), firstPart);
     ASSERT_EQ(stored.items.size(), expected.size());
     expectSame(stored.items, expected, 0);
 }
