@@ -182,7 +182,7 @@
       f.time.value = m[1] + '/' + m[2] + '/' + m[3] + ' ' + m[4] + ':' + m[5] + ':' + (m[6] || '00');
       view.change({ time: f.time.value });
     });
-    f.calendar = button('\u{1F4C5}', 'wzCalendar', () => {
+    f.calendar = button('\u25BE', 'wzCalendar', () => {
       const m = /^(\d{4})\/(\d\d)\/(\d\d) (\d\d):(\d\d):(\d\d)$/.exec(f.time.value);
       if (m) native.value = m[1] + '-' + m[2] + '-' + m[3] + 'T' + m[4] + ':' + m[5] + ':' + m[6];
       try { native.showPicker(); } catch (e) { native.focus(); }
@@ -395,6 +395,9 @@
     const storage = state.storage;
     setValue(f.path, storage.path);
     f.path.title = storage.path;
+    // The file's name tells the paths apart: show the end (again after every
+    // redraw, which puts the field back in place).
+    if (document.activeElement !== f.path) requestAnimationFrame(() => { f.path.scrollLeft = f.path.scrollWidth; });
     f.auto.checked = storage.auto;
     setValue(f.size, storage.size);
     setValue(f.count, storage.count);
