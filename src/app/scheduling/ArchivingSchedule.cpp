@@ -152,6 +152,9 @@ void ArchivingSchedule::startLocked(int archiveFrom, const DateTime* time) {
         _lastFailure = ArchivingEvent();
     }
     if (_client.isConnected()) {
+        // The connection may be one a query opened: from now on archiving
+        // needs it too, so the query's answer must not close it.
+        claimConnectionForArchiving();
         requestCommand(CommandStart, 0);
     } else {
         requestConnect(false, 0);
@@ -169,6 +172,9 @@ void ArchivingSchedule::resume() {
         return;
     }
     _phase.store(PhaseResume);
+    if (_client.isConnected()) {
+        claimConnectionForArchiving();
+    }
     _reconnectDelay.reset();
     _probed.store(false);
     _completed.store(false);
@@ -394,15 +400,37 @@ void ArchivingSchedule::performConnect() {
         traceException(e);
         failure.text = messageOf(e);
     }
+    if (takeQueryOnlyConnect()) {
+        // Only a recording-list query wanted this connection: the failure is
+        // the query's. The site is neither failed nor restarted for it; the
+        // dialog that asked hears of it.
+        notify([this](ScheduleListener& l) { l.scheduleQueryFailed(_handle); });
+        return;
+    }
     {
         Mutex::ScopedLock lock(_stateMutex);
         reportError(failure);
     }
     // Whatever failed, the flags go: a later request must be able to connect again.
-    if (connectFlags() == ConnectForQuery) {
-        requestCommand(CommandFinish, 0);
-    }
     clearConnectFlags();
+}
+
+bool ArchivingSchedule::takeQueryOnlyConnect() {
+    Mutex::ScopedLock lock(_connectMutex);
+    if (_connectFlags != ConnectForQuery) {
+        return false;
+    }
+    // The finish brings the listeners back from "connecting"; it is asked for
+    // before the flags clear, so a start that comes in between connects anew
+    // (its connect replaces the finish) instead of being lost.
+    requestCommand(CommandFinish, 0);
+    _connectFlags = 0;
+    return true;
+}
+
+void ArchivingSchedule::claimConnectionForArchiving() {
+    Mutex::ScopedLock lock(_connectMutex);
+    _connectFlags |= ConnectForArchiving;
 }
 
 void ArchivingSchedule::performStart() {
@@ -652,7 +680,13 @@ void ArchivingSchedule::archivingDisconnected(int reason) {
     notify([this, reason](ScheduleListener& l) { l.scheduleDisconnected(_handle, reason); });
     clearRequestQueue();
     if (isErrorReason(reason)) {
-        reportError(ArchivingEvent{_handle, ArchivingEvent::Disconnected, reason, std::string()});
+        if (connectFlags() == ConnectForQuery) {
+            // A connection made only for a recording-list query: its failure
+            // is the query's (scheduleDisconnected above tells the dialog).
+            notify([this](ScheduleListener& l) { l.scheduleQueryFailed(_handle); });
+        } else {
+            reportError(ArchivingEvent{_handle, ArchivingEvent::Disconnected, reason, std::string()});
+        }
     }
     // Every disconnect ends in a finish (and scheduleStopped), also an error
     // disconnect that arrives while a stop is under way.

@@ -200,6 +200,11 @@ private:
     void requestSections(const Interval& interval, int kind);
     int connectFlags() const;
     void clearConnectFlags();
+    // When only a query wanted the connection: asks for the finish, clears
+    // the flags and returns true (one step under the connect-request lock).
+    bool takeQueryOnlyConnect();
+    // Archiving uses the connection that is up (perhaps one a query opened).
+    void claimConnectionForArchiving();
     void clearRequestQueue();
 
     void performConnect();

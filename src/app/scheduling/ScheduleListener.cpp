@@ -56,6 +56,9 @@ void ScheduleListener::scheduleReserved(int) {}
 void ScheduleListener::scheduleQueryListReceived(int handle, const MergedTimeTable& list) {
     for (ScheduleListener* l : attached()) l->scheduleQueryListReceived(handle, list);
 }
+void ScheduleListener::scheduleQueryFailed(int handle) {
+    for (ScheduleListener* l : attached()) l->scheduleQueryFailed(handle);
+}
 void ScheduleListener::scheduleCompleted(int handle) {
     for (ScheduleListener* l : attached()) l->scheduleCompleted(handle);
 }

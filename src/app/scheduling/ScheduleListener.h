@@ -44,6 +44,10 @@ public:
     virtual void scheduleReserved(int handle);
     // The result of a recording-list query (queryRecordings).
     virtual void scheduleQueryListReceived(int handle, const MergedTimeTable& list);
+    // A recording-list query got no answer because the connection made only
+    // for it failed. Such a failure belongs to the query: the schedule is
+    // neither failed nor stopped for it, and no event is posted.
+    virtual void scheduleQueryFailed(int handle);
     // A schedule bounded by an end time has archived everything up to it that
     // the site holds; scheduleStopped follows. Only bounded schedules (the
     // command-line archiver) call it.

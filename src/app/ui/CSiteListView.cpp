@@ -460,10 +460,15 @@ void CSiteListView::schedulePositionChanged(int handle, const DateTime& time) {
 }
 
 void CSiteListView::scheduleQueryListReceived(int handle, const MergedTimeTable& list) {
-    // The dialogs that asked (a later version's reschedule dialog) listen to the
-    // schedule itself; the main list has nothing to show for a query.
+    // The dialog that asked (the reschedule dialog) listens to the schedule
+    // itself; the main list has nothing to show for a query.
     (void)handle;
     (void)list;
+}
+
+void CSiteListView::scheduleQueryFailed(int handle) {
+    // As above: nothing of the site changes when a query cannot be answered.
+    (void)handle;
 }
 
 void CSiteListView::onEvent(const ArchivingEvent& event) {

@@ -80,6 +80,7 @@ public:
     void scheduleFailed(int handle) override;
     void schedulePositionChanged(int handle, const DateTime& time) override;
     void scheduleQueryListReceived(int handle, const MergedTimeTable& list) override;
+    void scheduleQueryFailed(int handle) override;
 
     // EventListener (any thread): queue only.
     void onEvent(const ArchivingEvent& event) override;

@@ -33,6 +33,7 @@ public:
     void scheduleFailed(int handle) override { add(handle, "failed"); }
     void schedulePositionChanged(int handle, const DateTime& time) override;
     void scheduleQueryListReceived(int handle, const MergedTimeTable& list) override;
+    void scheduleQueryFailed(int handle) override { add(handle, "query failed"); }
     void scheduleCompleted(int handle) override { add(handle, "completed"); }
 
     // The reports of one schedule, without the handle.
