@@ -9,6 +9,8 @@
 #include "app/scheduling/ArchivingScheduler.h"
 #include "app/scheduling/ConnectionInfo.h"
 #include "app/scheduling/LogCodes.h"
+#include "app/ui/CLogDialog.h"
+#include "app/ui/CScheduleInfoSheet.h"
 #include "app/ui/CScheduleWizard.h"
 #include "app/ui/CSiteListView.h"
 #include "app/ui/CStorageGroupManagerDialog.h"
@@ -803,8 +805,13 @@ void CTidevaultDoc::onCommand(int command, int selected) {
         break;
     case Command::Info:
         if (selected >= 0) {
-            _dialogs.open(std::make_shared<PlaceholderDialog>("Info", "The site's info sheet is not available in "
-                                                                      "this version yet."));
+            if (_view && _sites.findByHandle(selected)) {
+                CScheduleInfoSheet::open({_controller, _dialogs, *this, *_view, _sites, _scheduler, _logger, _clock},
+                                         selected,
+                                         [this](int handle, ScheduleListener& relay, std::function<void()> closed) {
+                                             openStorageManager(handle, &relay, std::move(closed));
+                                         });
+            }
         }
         break;
     case Command::Start:
@@ -823,9 +830,12 @@ void CTidevaultDoc::onCommand(int command, int selected) {
     case Command::StopAll:
         requestStopAll();
         break;
-    case Command::Log:
-        _dialogs.open(std::make_shared<PlaceholderDialog>("Log", "The log viewer is not available in this version yet."));
+    case Command::Log: {
+        auto log = std::make_shared<CLogDialog>(_sites, _logger, _clock);
+        log->initialize();
+        _dialogs.open(log);
         break;
+    }
     case Command::StorageManager:
         openStorageManager(selected);
         break;
