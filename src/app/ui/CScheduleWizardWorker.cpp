@@ -14,7 +14,9 @@
 namespace ostrel {
 
 namespace {
-std::atomic<int> runningWorkers{0};
+std::mutex runningMutex;
+std::condition_variable runningEnded;
+int runningWorkers = 0;
 // A disconnect the client asked for.
 constexpr int RequestedDisconnect = 301;
 } // namespace
@@ -27,17 +29,30 @@ CScheduleWizardWorker::~CScheduleWizardWorker() = default;
 std::shared_ptr<CScheduleWizardWorker> CScheduleWizardWorker::start(ControllerThread& controller,
                                                                     std::chrono::milliseconds queryTimeout) {
     std::shared_ptr<CScheduleWizardWorker> worker(new CScheduleWizardWorker(controller, queryTimeout));
-    ++runningWorkers;
+    {
+        std::lock_guard<std::mutex> lock(runningMutex);
+        ++runningWorkers;
+    }
     // The thread keeps the worker alive until it has shut its client down.
     std::thread([worker]() mutable {
         worker->runThread();
         worker.reset();
+        std::lock_guard<std::mutex> lock(runningMutex);
         --runningWorkers;
+        runningEnded.notify_all();
     }).detach();
     return worker;
 }
 
-int CScheduleWizardWorker::runningThreads() { return runningWorkers.load(); }
+int CScheduleWizardWorker::runningThreads() {
+    std::lock_guard<std::mutex> lock(runningMutex);
+    return runningWorkers;
+}
+
+bool CScheduleWizardWorker::waitForAll(std::chrono::milliseconds patience) {
+    std::unique_lock<std::mutex> lock(runningMutex);
+    return runningEnded.wait_for(lock, patience, [] { return runningWorkers == 0; });
+}
 
 void CScheduleWizardWorker::enqueue(std::function<void()> job) {
     {

@@ -72,8 +72,11 @@ public:
     void finish();
     bool isFinishing() const { return _finishing.load(); }
 
-    // Worker threads that have not ended yet, in the whole process (tests).
+    // Worker threads that have not ended yet, in the whole process.
     static int runningThreads();
+    // Waits until every worker thread has ended, at most `patience` (the
+    // application's end: the threads may still be letting their site go).
+    static bool waitForAll(std::chrono::milliseconds patience);
 
     // ---- IPlaybackClientListener, on the network thread: queued only ----
     void playbackConnected(int handle) override;

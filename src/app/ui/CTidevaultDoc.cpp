@@ -12,6 +12,7 @@
 #include "app/ui/CLogDialog.h"
 #include "app/ui/CScheduleInfoSheet.h"
 #include "app/ui/CScheduleWizard.h"
+#include "app/ui/CScheduleWizardWorker.h"
 #include "app/ui/CSiteListView.h"
 #include "app/ui/CStorageGroupManagerDialog.h"
 #include "app/ui/ControllerThread.h"
@@ -44,6 +45,8 @@ CTidevaultDoc::CTidevaultDoc(ControllerThread& controller, DialogHost& dialogs, 
 CTidevaultDoc::~CTidevaultDoc() {
     joinLoader();
     stopLoop();
+    // A schedule wizard's thread may still be letting its site go.
+    CScheduleWizardWorker::waitForAll(std::chrono::seconds(10));
 }
 
 // ---- start-up and shut-down ---------------------------------------------------------------
