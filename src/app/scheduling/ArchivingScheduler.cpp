@@ -82,12 +82,16 @@ int ArchivingScheduler::createSchedule(const UniqueID& siteId, const ConnectionI
     schedule->initialise(listener, PlaybackClient::ArchivingQueueSize);
     schedule->setOverwrite(overwrite);
     ArchivingSchedule& added = *schedule;
+    ActionLoop* loop = nullptr;
     {
         Mutex::ScopedLock lock(_mapMutex);
         _schedules.emplace(handle, std::move(schedule));
-        if (_loop) {
-            _loop->add(added);
-        }
+        loop = _loop.get();
+    }
+    // Not under the map lock: adding waits for the loop's pass, whose steps
+    // may wait for a schedule whose callback is looking a site up here.
+    if (loop != nullptr) {
+        loop->add(added);
     }
     return handle;
 }
