@@ -38,7 +38,7 @@ void NetworkArchivingClient::setUp(StorageGroup& group, int bufferSize, Archivin
     _archiver.open(group);
 }
 
-bool NetworkArchivingClient::cleanup() {
+bool NetworkArchivingClient::cleanup(const std::function<void()>& beforeClose) {
     trace("NetworkArchivingClient::cleanup");
     if (_playback) {
         _playback->shutdown();
@@ -55,6 +55,9 @@ bool NetworkArchivingClient::cleanup() {
             }
         }
         _callbacks.clear();
+    }
+    if (beforeClose) {
+        beforeClose();
     }
     const bool closed = _archiver.close();
     _delegate = nullptr;
@@ -129,6 +132,24 @@ void NetworkArchivingClient::saveResumePosition(const ResumeRecord& record, bool
         return;
     }
     post(CallbackStoreResume, record);
+}
+
+bool NetworkArchivingClient::waitForQueuedDeliveries(std::chrono::milliseconds bound) {
+    uint64_t wanted = 0;
+    {
+        std::lock_guard lock(_markerMutex);
+        wanted = _markersRun + 1;
+    }
+    // Callbacks are delivered in queue order, behind every frame queued
+    // before them; without a queue post() runs the marker at once.
+    post(CallbackMarker, ResumeRecord());
+    std::unique_lock lock(_markerMutex);
+    if (_markerRun.wait_for(lock, bound, [&] { return _markersRun >= wanted; })) {
+        return true;
+    }
+    trace("NetworkArchivingClient::waitForQueuedDeliveries : still delivering after %lld ms",
+          static_cast<long long>(bound.count()));
+    return false;
 }
 
 void NetworkArchivingClient::postTruncate(const ResumeRecord& record) { post(CallbackTruncate, record); }
@@ -391,6 +412,12 @@ void NetworkArchivingClient::runCallback(int kind, const ResumeRecord& record) {
         if (_delegate != nullptr) {
             _delegate->archivingCallback();
         }
+    } else if (kind == CallbackMarker) {
+        {
+            std::lock_guard lock(_markerMutex);
+            ++_markersRun;
+        }
+        _markerRun.notify_all();
     }
 }
 

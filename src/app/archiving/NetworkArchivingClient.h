@@ -10,9 +10,13 @@
 #include "network/protocol/playback/MediaPosition.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -48,6 +52,8 @@ public:
     };
     static constexpr int CallbackStoreResume = 0;
     static constexpr int CallbackTruncate = 1;
+    // Runs nothing: it tells a waiter that everything queued before it was delivered.
+    static constexpr int CallbackMarker = 2;
 
     // Clients use the process-wide playback context unless given one.
     explicit NetworkArchivingClient(std::shared_ptr<NetworkPlaybackContext> context = nullptr);
@@ -58,7 +64,10 @@ public:
     void setUp(StorageGroup& group, int bufferSize, ArchivingDelegate* delegate);
     // Shuts the playback client down and closes the archiver (and with it the
     // storage group); false when the group did not close cleanly.
-    bool cleanup();
+    // beforeClose runs once no frame can reach the archiver any more and
+    // before the group closes: the place for the owner's final resume record,
+    // which then names the last frame written.
+    bool cleanup(const std::function<void()>& beforeClose = {});
 
     bool connect(std::string_view address, uint16_t port, std::string_view user, std::string_view password);
     bool isConnected() const;
@@ -74,6 +83,11 @@ public:
     void saveResumePosition(const ResumeRecord& record, bool immediately);
     // Cuts the storage group back after the record, after every frame already
     // queued; archivingCallback follows.
+    // Waits (at most `bound`) until every frame and callback queued for the
+    // archiver so far has been delivered: the frames a site sent before a
+    // disconnect are still written after it, and whoever reports the archiving
+    // stopped must not do so while they are.
+    bool waitForQueuedDeliveries(std::chrono::milliseconds bound);
     void postTruncate(const ResumeRecord& record);
     bool loadResumePosition(ResumeRecord& record);
 
@@ -137,6 +151,9 @@ private:
     Archiver _archiver{*this};
     Mutex _callbackMutex;
     std::list<PendingCallback> _callbacks;
+    std::mutex _markerMutex;
+    std::condition_variable _markerRun;
+    uint64_t _markersRun = 0;
 };
 
 } // namespace ostrel

@@ -86,14 +86,19 @@ bool ArchivingSchedule::teardown() {
             _client.stopPlayback();
         }
         StorageGroup& group = _siteStorage.storageGroup();
-        if (_siteStorage.isOpen()) {
+        // The record is stored once the playback has shut down: frames still
+        // queued for the archiver at the stop are written before it, so it
+        // names the last frame in the group rather than one a few frames back.
+        closed = _client.cleanup([this, &group] {
+            if (!_siteStorage.isOpen()) {
+                return;
+            }
             storeResumePositionNow();
             if (Storage* current = group.current()) {
                 _siteStorage.groupFile().setLastStorageID(current->storageID());
                 _siteStorage.groupFile().setLastRecordingSectionID(group.lastSectionID());
             }
-        }
-        closed = _client.cleanup();
+        });
         group.removeGroupListener(this);
     }
     _siteStorage.close();
@@ -497,6 +502,10 @@ void ArchivingSchedule::performResume() {
 }
 
 void ArchivingSchedule::performFinish() {
+    // Frames the site sent before the disconnect are still on their way to
+    // the group; "stopped" tells listeners they may change or close it, so
+    // it waits for them (and the record stored here names the last of them).
+    _client.waitForQueuedDeliveries(std::chrono::seconds(10));
     storeResumePosition();
     clearConnectFlags();
     {
