@@ -10,7 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 
-export const WAIT = 20000;
+export const WAIT = 30000;
 export const SHOTS = process.env.OSTREL_SCREENSHOTS || path.join(os.tmpdir(), 'ostrel-screenshots');
 const BIN = process.env.OSTREL_BIN;
 const SITESIM = process.env.OSTREL_SITESIM;
@@ -161,5 +161,6 @@ export async function typeIntoPicker(picker, value) {
 
 // The text a picker shows.
 export function pickerText(picker) {
-  return picker.evaluate((root) => Array.from(root.childNodes).map((n) => (n.tagName === 'INPUT' ? n.value : n.textContent)).join(''));
+  return picker.evaluate((root) => Array.from(root.childNodes).filter((n) => !(n.classList && n.classList.contains('pickerSpin')))
+    .map((n) => (n.tagName === 'INPUT' ? n.value : n.textContent)).join(''));
 }

@@ -120,7 +120,7 @@ describe('the info sheet and the reschedule dialog', () => {
     await dialog.locator('label', { hasText: 'Last' }).locator('input').check();
     await page.waitForFunction((end) => {
       const p = document.querySelector('.reschedule .picker');
-      return Array.from(p.childNodes).map((n) => (n.tagName === 'INPUT' ? n.value : n.textContent)).join('') === end;
+      return Array.from(p.querySelectorAll('input.pickerPart, .pickerSeparator')).map((n) => (n.tagName === 'INPUT' ? n.value : n.textContent)).join('') === end;
     }, rows[rows.length - 1].split(' ~ ')[1]);
     assert.ok(await picker.locator('input').first().isDisabled());
     // "Specific" with a time typed in: a minute after the last interval began.
@@ -132,6 +132,11 @@ describe('the info sheet and the reschedule dialog', () => {
     const chosen = date + ' ' + String((hh + Math.floor((mm + 1) / 60)) % 24).padStart(2, '0') + ':' +
       String((mm + 1) % 60).padStart(2, '0') + ':00';
     await typeIntoPicker(picker, chosen);
+    assert.equal(await pickerText(picker), chosen);
+    // The spin steps the part last typed in (the second) and back.
+    await picker.locator('button.pickerStep[data-delta="1"]').click();
+    assert.equal((await pickerText(picker)).slice(-2), '01');
+    await picker.locator('button.pickerStep[data-delta="-1"]').click();
     assert.equal(await pickerText(picker), chosen);
     await h.shot('reschedule.png');
     await dialog.locator('button.rsOK').click();
@@ -149,7 +154,8 @@ describe('the info sheet and the reschedule dialog', () => {
     await log.waitFor();
     const siteIndex = await log.locator('select.lgSite option', { hasText: 'Dock' }).getAttribute('value');
     await log.locator('select.lgSite').selectOption(siteIndex);
-    const deadline = Date.now() + WAIT;
+    // Archiving has to reach the site, list its sections and play the first frame: allow for a busy machine.
+    const deadline = Date.now() + 3 * WAIT;
     let messages = [];
     while (Date.now() < deadline) {
       await log.locator('button.lgSearch').click();

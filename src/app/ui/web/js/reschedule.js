@@ -8,6 +8,8 @@ dialogKinds.reschedule = reschedulePicker.keptView((first, api) => {
   box.classList.add('reschedule');
   const body = element('div', 'rsBody');
 
+  const from = element('fieldset', 'rsFrom');
+  from.appendChild(element('legend', '', 'Archive from'));
   const choices = element('div', 'rsChoices');
   const radios = {};
   const picker = reschedulePicker.create('datetime', (text) => reschedulePicker.quiet(api.call('setTime', { time: text })));
@@ -25,7 +27,8 @@ dialogKinds.reschedule = reschedulePicker.keptView((first, api) => {
     choices.appendChild(label);
   });
   choices.appendChild(picker.element);
-  body.appendChild(choices);
+  from.appendChild(choices);
+  body.appendChild(from);
 
   const list = reschedulePicker.intervalList(first.column);
   body.appendChild(list.element);
@@ -33,7 +36,7 @@ dialogKinds.reschedule = reschedulePicker.keptView((first, api) => {
   const loadRow = element('div', 'rsLoadRow');
   const load = reschedulePicker.button('Load', () => reschedulePicker.quiet(api.call('load')), 'rsLoad');
   const status = element('span', 'rsStatus');
-  loadRow.append(load, status);
+  loadRow.append(status, load);
   body.appendChild(loadRow);
   box.appendChild(body);
 

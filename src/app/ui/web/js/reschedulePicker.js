@@ -62,6 +62,7 @@ const reschedulePicker = (() => {
       emit();
     }
 
+    let current = null; // the part the spin and the keys step (the last one focused)
     for (const piece of FORMATS[format]) {
       if (typeof piece === 'string') {
         root.appendChild(element('span', 'pickerSeparator', piece));
@@ -106,10 +107,28 @@ const reschedulePicker = (() => {
           }
         }
       });
-      input.addEventListener('focus', () => input.select());
+      input.addEventListener('focus', () => { current = part; input.select(); });
       input.addEventListener('blur', () => { normalise(part); emit(); });
       root.appendChild(input);
     }
+
+    // The spin steps the part last focused (the first one until then).
+    const spin = element('span', 'pickerSpin');
+    for (const [text, delta] of [['\u25B2', 1], ['\u25BC', -1]]) {
+      const b = element('button', 'pickerStep', text);
+      b.type = 'button';
+      b.tabIndex = -1;
+      b.dataset.delta = String(delta);
+      b.addEventListener('mousedown', (e) => e.preventDefault()); // the part keeps the focus
+      b.addEventListener('click', () => {
+        const part = current || parts[0];
+        step(part, delta);
+        part.input.focus();
+        part.input.select();
+      });
+      spin.appendChild(b);
+    }
+    root.appendChild(spin);
 
     return {
       element: root,
@@ -123,6 +142,7 @@ const reschedulePicker = (() => {
       enable(enabled) {
         root.classList.toggle('disabled', !enabled);
         for (const part of parts) part.input.disabled = !enabled;
+        for (const b of spin.children) b.disabled = !enabled;
       },
       focus() { if (parts[0]) { parts[0].input.focus(); parts[0].input.select(); } },
       value: text,
