@@ -363,6 +363,10 @@ void Storage::loadTracks() {
     _infoTrack->init(*this, write, lastPage(PageType::Info));
     _textInTrack->init(*this, write, lastPage(PageType::TextIn));
     _badTrack->init(*this, write, lastPage(PageType::Bad));
+    // The recording table continues the timeline where it ends (the second
+    // in progress, the last element): with every track open, since catching
+    // up may write entries and so allocate pages.
+    _recordingTable->resumeFromTimeline();
     notifyUsage();
 }
 
