@@ -268,7 +268,13 @@ void RecordingTable::updateLocked(const TimelineElement& element, const PagePosi
             _lastTimelineMediaID = element.mediaID();
             return;
         }
-        const bool pause = laterByMoreThanOneSecond(time, _time) && !_last.channelMask().isEmpty();
+        // A pause after recorded channels: those of the last entry, or of a
+        // first second not written yet (a section's first entry is written
+        // only when its next second begins, so a gap right after it would
+        // otherwise run the section's first second into the next one).
+        const bool pause = laterByMoreThanOneSecond(time, _time) &&
+                           (!_last.channelMask().isEmpty() ||
+                            (_reserved.dateTime().isSet() && !_reserved.channelMask().isEmpty()));
         if (_reserved.dateTime().isSet()) {
             if (!(_reserved.channelMask() == _last.channelMask())) {
                 trace("WRITE RESERVED: (%u, %u) %u %s\n", _reserved.position().number, _reserved.position().offset,
@@ -414,12 +420,12 @@ bool RecordingTable::describesTimeline(const RecordingTableElement& entry) {
     }
     TimelineElement element;
     it.read(element);
-    if (element.mediaID() != entry.mediaID() || element.mediaType() != 0) {
-        return false;
-    }
-    // A stop carries the time of the last second recorded before it.
-    return entry.channelMask().isEmpty() ? !(entry.dateTime() < element.dateTime())
-                                          : entry.dateTime() == element.dateTime();
+    // The time as well: media IDs are handed out again after a cut, and a
+    // table page saved before the timeline page it describes may name an
+    // element that another frame with the same ID had (a stop carries the
+    // time of the element it names too).
+    return element.mediaID() == entry.mediaID() && element.mediaType() == 0 &&
+           element.dateTime() == entry.dateTime();
 }
 
 void RecordingTable::restoreFrom(const RecordingTableElement& entry, const PagePosition& position) {

@@ -165,6 +165,24 @@ TEST(RecordingTableTest, APauseStopsTheIntervalAndTheNextFrameOpensAnother) {
     EXPECT_EQ(runs[1].sectionID, 1u);
 }
 
+// The first second of a section has no entry until the next second begins;
+// a pause right after it still closes its run.
+TEST(RecordingTableTest, APauseAfterTheFirstSecondStopsItsRun) {
+    StorageFixture f;
+    recordSeconds(f, 0, 1, {0, 1});
+    recordSeconds(f, 10, 12, {0});
+    f.storage->flush();
+    std::vector<RecordingRun> runs;
+    f.storage->recordingTimeTable(BitMask32(BitMask32::AllBits), Interval(DateTime(1970, 1, 1, 0, 0, 0), DateTime()),
+                                  runs);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].interval, Interval(at(0), at(0)));
+    EXPECT_EQ(runs[0].mask.word(), 3u);
+    EXPECT_EQ(runs[1].interval, Interval(at(10), at(11)));
+    RecordingTableVerifier verifier(*f.storage);
+    EXPECT_TRUE(verifier.verify(RecordingTableVerifier::Depth::Full)) << verifier.problem();
+}
+
 TEST(RecordingTableTest, TimeGoingBackStartsANewSection) {
     StorageFixture f;
     SectionListener listener;

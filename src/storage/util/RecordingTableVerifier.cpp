@@ -181,14 +181,11 @@ bool RecordingTableVerifier::verifyTable() {
             return fail(text + " names timeline element " + std::to_string(element.mediaID()) + " of media type " +
                         std::to_string(element.mediaType()) + ", not its video frame");
         }
-        if (!stop && !(element.dateTime() == entry.dateTime())) {
+        if (!(element.dateTime() == entry.dateTime())) {
             return fail(text + " names an element of " + timeText(element.dateTime()));
         }
         if (!stop && (element.channelMask().word() & ~entry.channelMask().word()) != 0) {
             return fail(text + " lacks the channels of the element it names");
-        }
-        if (stop && entry.dateTime() < element.dateTime()) {
-            return fail(text + " stops before the element it names (" + timeText(element.dateTime()) + ")");
         }
         const bool sectionStart = !havePrevious || entry.sectionID() != previous.sectionID();
         if (havePrevious) {

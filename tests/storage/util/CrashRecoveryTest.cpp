@@ -11,6 +11,7 @@
 #include "storage/MediaElement.h"
 #include "storage/MediaTrackIterator.h"
 #include "storage/TextInElement.h"
+#include "storage/RecordingTableElement.h"
 #include "storage/TimelineElement.h"
 #include "storage/TrackIterator.h"
 #include "storage/VarnelException.h"
@@ -21,6 +22,7 @@
 #include "storage/support/Frames.h"
 #include "storage/support/RecordingStorageFile.h"
 #include "storage/support/SharedStorageFile.h"
+#include "storage/util/RecordingTableVerifier.h"
 
 #include <gtest/gtest.h>
 
@@ -488,6 +490,45 @@ std::string checkTimeline(Storage& storage, std::map<std::uint64_t, std::vector<
     return out.str();
 }
 
+// The recording table describes the timeline (RecordingTableVerifier, full),
+// and each section's first entry and closing stop name frames of the media
+// track with their media IDs and times; answers what is wrong or "".
+std::string checkRecordingTable(Storage& storage) {
+    RecordingTableVerifier verifier(storage);
+    if (!verifier.verify(RecordingTableVerifier::Depth::Full)) {
+        return verifier.problem() + "; ";
+    }
+    std::ostringstream out;
+    auto namesFrame = [&](const RecordingTableElement& entry, const char* which, std::uint32_t section) {
+        TrackIterator timeline(storage, PageType::Timeline);
+        MediaTrackIterator media(storage, PageType::Media);
+        TimelineElement element;
+        MediaElement frame;
+        if (!timeline.seek(entry.position())) {
+            out << "section " << section << ": " << which << " entry names no timeline element; ";
+            return;
+        }
+        timeline.read(element);
+        if (!media.seek(element.mediaPosition())) {
+            out << "section " << section << ": " << which << " entry's element names no frame; ";
+            return;
+        }
+        media.read(frame);
+        if (frame.mediaID() != entry.mediaID() || frame.mediaType() != 0 ||
+            (!entry.channelMask().isEmpty() && !(frame.dateTime() == entry.dateTime()))) {
+            out << "section " << section << ": " << which << " entry " << entry.mediaID() << " names frame "
+                << frame.mediaID() << " of " << frame.dateTime().toString() << "; ";
+        }
+    };
+    for (const RecordingTableVerifier::Section& section : verifier.sections()) {
+        namesFrame(section.first, "first", section.id);
+        if (section.last.channelMask().isEmpty()) {
+            namesFrame(section.last, "closing", section.id);
+        }
+    }
+    return out.str();
+}
+
 // The pages of the log track, which every open writes.
 std::set<std::uint32_t> logPages(Storage& storage) {
     std::set<std::uint32_t> pages;
@@ -591,6 +632,7 @@ std::string runMember(const Workload& w, std::size_t index, std::vector<std::uin
         }
         out << checkChains(*storage);
         out << checkTimeline(*storage, frames);
+        out << checkRecordingTable(*storage);
         if (!out.str().empty()) {
             return out.str();
         }
@@ -615,6 +657,7 @@ std::string runMember(const Workload& w, std::size_t index, std::vector<std::uin
             out << "frame written after the open is not read back; ";
         }
         out << checkChains(*storage);
+        out << checkRecordingTable(*storage);
         storage->close(true);
     } catch (const VarnelException& e) {
         return "VarnelException " + e.toString();
