@@ -317,7 +317,14 @@ void RecordingTable::setNextSectionID(std::uint32_t sectionID) {
     requireWritable();
     {
         Mutex::ScopedLock lock(_mutex);
-        nextSectionLocked(sectionID);
+        if (isEmpty()) {
+            // No entry yet: there is no section to close. The second in
+            // progress, if any, is the first of the section that begins.
+            _reserved.setSectionID(sectionID);
+            _sectionID = sectionID;
+        } else {
+            nextSectionLocked(sectionID);
+        }
     }
     drainSectionChanges();
 }

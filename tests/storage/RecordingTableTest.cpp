@@ -7,6 +7,7 @@
 #include "storage/PreEventTrack.h"
 #include "storage/RecordingTable.h"
 #include "storage/RecordingTableElement.h"
+#include "storage/StorageGroup.h"
 #include "storage/Timeline.h"
 #include "storage/TimelineElement.h"
 #include "storage/TrackIterator.h"
@@ -646,6 +647,149 @@ TEST(RecordingTableTest, TheFullVerificationComparesTheRunsWithTheTimeline) {
     EXPECT_FALSE(verifier.verify(RecordingTableVerifier::Depth::Full));
     EXPECT_NE(verifier.problem().find("describes [2024/03/01 10:00:00, 2024/03/01 10:00:39]"), std::string::npos)
         << verifier.problem();
+}
+
+} // namespace
+} // namespace ostrel
+namespace ostrel {
+namespace {
+
+// The archiver's cut back to a resume record in a group (Archiver::truncateAfter):
+// members other than the recording one that hold items after the record are
+// cut too, and a recording member left with older sections than another
+// continues in a new section above them all.
+void cutGroupBack(StorageGroup& group, std::uint32_t section, std::uint64_t record) {
+    Storage* current = group.current();
+    for (Storage* member : group.recordStorages()) {
+        if (member != current && member->lastIssuedItemID() > record) {
+            member->truncateAfter(section, record);
+        }
+    }
+    group.truncateAfter(section, record);
+    std::uint32_t newest = 0;
+    for (const Storage* member : group.recordStorages()) {
+        if (member != current && member->hasTrack(PageType::Timeline)) {
+            newest = std::max(newest, member->lastSectionID());
+        }
+    }
+    if (newest != 0 && current->lastSectionID() <= newest) {
+        {
+            Mutex::ScopedLock lock(current->writeMutex());
+            current->timeline().appendPage(nullptr);
+        }
+        current->setNextSectionID(newest + 1);
+    }
+}
+
+// Recording moves from a small member to a larger one; the resume record is
+// stored before, at or after the move, the process killed some frames later
+// (with the recording member's media pages, or media and timeline pages,
+// saved), the group opened again, cut back to the record and the rest
+// recorded: every member's table describes its timeline, the sections rise
+// with the media IDs across the members, and the group never runs out of
+// room (a member that lost its newest section to the kill must not pass for
+// an older one).
+TEST(RecordingTableTest, AResumeAroundAMoveToAnotherMemberKeepsTheSectionsInOrder) {
+    const std::vector<ScriptFrame> frames = [] {
+        std::vector<ScriptFrame> all;
+        for (std::int64_t s = 0; s < 300; ++s) {
+            all.push_back({0, s, 1 + static_cast<std::uint32_t>(s)});
+            all.push_back({-1, s, 0});
+        }
+        return all;
+    }();
+    struct Group {
+        test::StorageFixture a{16};
+        test::StorageFixture b{80};
+        std::unique_ptr<StorageGroup> group;
+        std::vector<std::uint32_t> sections;
+        Group() { open(); }
+        void open() {
+            group = std::make_unique<StorageGroup>();
+            group->addStorage(*a.storage);
+            group->addStorage(*b.storage);
+            group->selectRecordingStorage(UniqueID::nil(), 0);
+        }
+        // Writes frames [from, to); false when the group has no room.
+        bool play(const std::vector<ScriptFrame>& all, std::size_t from, std::size_t to) {
+            Storage& target = *group;
+            for (std::size_t i = from; i < to; ++i) {
+                const ScriptFrame& f = all[i];
+                MediaElement frame = f.channel < 0 ? a.frames.audio(0, 0, at(f.second), 40)
+                                                   : a.frames.video(0, f.gop, 0, at(f.second), 600);
+                if (!group->hasSpaceFor(frame)) {
+                    return false;
+                }
+                target.writeTimeline(frame, target.writeMedia(frame));
+                sections.push_back(group->lastSectionID());
+            }
+            return true;
+        }
+        void reopen(int saved) {
+            Storage* current = group->current();
+            if (saved >= 1) {
+                current->mediaTrack().flush();
+            }
+            if (saved >= 2) {
+                current->timeline().flush();
+            }
+            group.reset();
+            for (test::StorageFixture* f : {&a, &b}) {
+                ASSERT_TRUE(f->storage->close(false));
+                f->storage = f->memory.storage();
+                ASSERT_TRUE(f->storage->open("fixture.strg", true, 2));
+            }
+            open();
+        }
+    };
+    // Where recording moves to b.
+    std::size_t move = 0;
+    {
+        Group reference;
+        for (std::size_t i = 0; i < frames.size() && move == 0; ++i) {
+            ASSERT_TRUE(reference.play(frames, i, i + 1));
+            if (reference.group->current() == reference.b.storage.get()) {
+                move = i;
+            }
+        }
+        ASSERT_GT(move, 20u);
+    }
+    int points = 0;
+    for (std::size_t record = move - 6; record <= move + 8; ++record) {
+        if (frames[record].channel < 0) {
+            continue;
+        }
+        for (const std::size_t later : {std::size_t{1}, std::size_t{3}, std::size_t{6}, std::size_t{40}}) {
+            for (const int saved : {0, 1, 2}) {
+                SCOPED_TRACE("record " + std::to_string(record + 1) + " (move at " + std::to_string(move + 1) +
+                             "), killed " + std::to_string(later) + " frames later, saved " + std::to_string(saved));
+                Group g;
+                ASSERT_TRUE(g.play(frames, 0, record + 1));
+                const std::uint32_t section = g.sections.back();
+                g.group->flushTracks();
+                ASSERT_TRUE(g.play(frames, record + 1, record + 1 + later));
+                g.reopen(saved);
+                cutGroupBack(*g.group, section, record + 1);
+                ASSERT_TRUE(g.play(frames, record + 1, frames.size())) << "the group ran out of room";
+                g.group->flush();
+                std::vector<std::pair<std::uint64_t, std::uint32_t>> order;
+                for (test::StorageFixture* f : {&g.a, &g.b}) {
+                    RecordingTableVerifier verifier(*f->storage);
+                    EXPECT_TRUE(verifier.verify(RecordingTableVerifier::Depth::Full)) << verifier.problem();
+                    for (const RecordingTableVerifier::Section& s : verifier.sections()) {
+                        order.emplace_back(s.first.mediaID(), s.id);
+                    }
+                }
+                std::sort(order.begin(), order.end());
+                for (std::size_t i = 1; i < order.size(); ++i) {
+                    EXPECT_GT(order[i].second, order[i - 1].second)
+                        << "section from media ID " << order[i].first << " after section from " << order[i - 1].first;
+                }
+                ++points;
+            }
+        }
+    }
+    EXPECT_GT(points, 50);
 }
 
 } // namespace
