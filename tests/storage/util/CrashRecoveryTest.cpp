@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -609,8 +610,16 @@ std::string compareDataPages(const Workload& w, const std::vector<std::uint8_t>&
 // Opens one member image in mode 2 and checks it; adds the frames readable
 // through its timeline to `frames`. Then opens it again: that open must
 // change no data page, and recording must go on. Answers what is wrong or "".
+// One recording section of a member as its open found it: ID and media IDs.
+struct SectionSpan {
+    std::size_t member;
+    std::uint32_t id;
+    std::uint64_t first;
+    std::uint64_t last;
+};
+
 std::string runMember(const Workload& w, std::size_t index, std::vector<std::uint8_t> image,
-                      std::map<std::uint64_t, std::vector<std::uint8_t>>& frames) {
+                      std::map<std::uint64_t, std::vector<std::uint8_t>>& frames, std::vector<SectionSpan>& sections) {
     const std::string& path = w.paths[index];
     if (debugging()) {
         dumpImage(w, path, image);
@@ -635,6 +644,11 @@ std::string runMember(const Workload& w, std::size_t index, std::vector<std::uin
         out << checkRecordingTable(*storage);
         if (!out.str().empty()) {
             return out.str();
+        }
+        RecordingTableVerifier verifier(*storage);
+        verifier.verify(RecordingTableVerifier::Depth::Quick);
+        for (const RecordingTableVerifier::Section& section : verifier.sections()) {
+            sections.push_back({index, section.id, section.first.mediaID(), section.last.mediaID()});
         }
         std::set<std::uint32_t> log = logPages(*storage);
         storage->close(false);
@@ -677,6 +691,7 @@ struct MemberResult {
     std::vector<std::uint8_t> image;
     std::string problem;
     std::map<std::uint64_t, std::vector<std::uint8_t>> frames;
+    std::vector<SectionSpan> sections;
 };
 
 class MemberResults {
@@ -693,7 +708,7 @@ public:
         }
         ++_opened;
         MemberResult result;
-        result.problem = runMember(_w, index, image, result.frames);
+        result.problem = runMember(_w, index, image, result.frames, result.sections);
         result.image = std::move(image);
         recent.push_front(std::move(result));
         if (recent.size() > 4) {
@@ -717,6 +732,7 @@ std::string runImage(const Workload& w, MemberResults& results, std::vector<std:
                      const FrameSet& survive) {
     std::ostringstream out;
     std::map<std::uint64_t, const std::vector<std::uint8_t>*> frames;
+    std::vector<SectionSpan> sections;
     for (std::size_t index = 0; index < image.size(); ++index) {
         const MemberResult& result = results.run(index, std::move(image[index]));
         if (!result.problem.empty()) {
@@ -724,6 +740,18 @@ std::string runImage(const Workload& w, MemberResults& results, std::vector<std:
         }
         for (const auto& [id, payload] : result.frames) {
             frames[id] = &payload;
+        }
+        sections.insert(sections.end(), result.sections.begin(), result.sections.end());
+    }
+    // Section IDs continue across the members: in media ID order they rise.
+    std::sort(sections.begin(), sections.end(),
+              [](const SectionSpan& a, const SectionSpan& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < sections.size(); ++i) {
+        if (sections[i].id <= sections[i - 1].id) {
+            out << "section " << sections[i].id << " of " << w.paths[sections[i].member] << " (media IDs "
+                << sections[i].first << "~" << sections[i].last << ") follows section " << sections[i - 1].id
+                << " of " << w.paths[sections[i - 1].member] << " (media IDs " << sections[i - 1].first << "~"
+                << sections[i - 1].last << "); ";
         }
     }
     for (const auto& [id, seed] : survive) {
