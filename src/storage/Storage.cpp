@@ -363,6 +363,18 @@ void Storage::loadTracks() {
     _infoTrack->init(*this, write, lastPage(PageType::Info));
     _textInTrack->init(*this, write, lastPage(PageType::TextIn));
     _badTrack->init(*this, write, lastPage(PageType::Bad));
+    // The recording table continues the timeline where it ends (the second
+    // in progress, the last element): with every track open, since catching
+    // up may write entries and so allocate pages. A table that cannot catch
+    // up (no page for an entry) still opens; it ends where it could.
+    try {
+        _recordingTable->resumeFromTimeline();
+    } catch (const VarnelException& e) {
+        if (e.code() != VarnelException::NotEnoughSpace) {
+            throw;
+        }
+        traceException(e);
+    }
     notifyUsage();
 }
 

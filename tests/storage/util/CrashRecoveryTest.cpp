@@ -11,6 +11,7 @@
 #include "storage/MediaElement.h"
 #include "storage/MediaTrackIterator.h"
 #include "storage/TextInElement.h"
+#include "storage/RecordingTableElement.h"
 #include "storage/TimelineElement.h"
 #include "storage/TrackIterator.h"
 #include "storage/VarnelException.h"
@@ -21,9 +22,11 @@
 #include "storage/support/Frames.h"
 #include "storage/support/RecordingStorageFile.h"
 #include "storage/support/SharedStorageFile.h"
+#include "storage/util/RecordingTableVerifier.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -488,6 +491,45 @@ std::string checkTimeline(Storage& storage, std::map<std::uint64_t, std::vector<
     return out.str();
 }
 
+// The recording table describes the timeline (RecordingTableVerifier, full),
+// and each section's first entry and closing stop name frames of the media
+// track with their media IDs and times; answers what is wrong or "".
+std::string checkRecordingTable(Storage& storage) {
+    RecordingTableVerifier verifier(storage);
+    if (!verifier.verify(RecordingTableVerifier::Depth::Full)) {
+        return verifier.problem() + "; ";
+    }
+    std::ostringstream out;
+    auto namesFrame = [&](const RecordingTableElement& entry, const char* which, std::uint32_t section) {
+        TrackIterator timeline(storage, PageType::Timeline);
+        MediaTrackIterator media(storage, PageType::Media);
+        TimelineElement element;
+        MediaElement frame;
+        if (!timeline.seek(entry.position())) {
+            out << "section " << section << ": " << which << " entry names no timeline element; ";
+            return;
+        }
+        timeline.read(element);
+        if (!media.seek(element.mediaPosition())) {
+            out << "section " << section << ": " << which << " entry's element names no frame; ";
+            return;
+        }
+        media.read(frame);
+        if (frame.mediaID() != entry.mediaID() || frame.mediaType() != 0 ||
+            (!entry.channelMask().isEmpty() && !(frame.dateTime() == entry.dateTime()))) {
+            out << "section " << section << ": " << which << " entry " << entry.mediaID() << " names frame "
+                << frame.mediaID() << " of " << frame.dateTime().toString() << "; ";
+        }
+    };
+    for (const RecordingTableVerifier::Section& section : verifier.sections()) {
+        namesFrame(section.first, "first", section.id);
+        if (section.last.channelMask().isEmpty()) {
+            namesFrame(section.last, "closing", section.id);
+        }
+    }
+    return out.str();
+}
+
 // The pages of the log track, which every open writes.
 std::set<std::uint32_t> logPages(Storage& storage) {
     std::set<std::uint32_t> pages;
@@ -568,8 +610,16 @@ std::string compareDataPages(const Workload& w, const std::vector<std::uint8_t>&
 // Opens one member image in mode 2 and checks it; adds the frames readable
 // through its timeline to `frames`. Then opens it again: that open must
 // change no data page, and recording must go on. Answers what is wrong or "".
+// One recording section of a member as its open found it: ID and media IDs.
+struct SectionSpan {
+    std::size_t member;
+    std::uint32_t id;
+    std::uint64_t first;
+    std::uint64_t last;
+};
+
 std::string runMember(const Workload& w, std::size_t index, std::vector<std::uint8_t> image,
-                      std::map<std::uint64_t, std::vector<std::uint8_t>>& frames) {
+                      std::map<std::uint64_t, std::vector<std::uint8_t>>& frames, std::vector<SectionSpan>& sections) {
     const std::string& path = w.paths[index];
     if (debugging()) {
         dumpImage(w, path, image);
@@ -591,8 +641,14 @@ std::string runMember(const Workload& w, std::size_t index, std::vector<std::uin
         }
         out << checkChains(*storage);
         out << checkTimeline(*storage, frames);
+        out << checkRecordingTable(*storage);
         if (!out.str().empty()) {
             return out.str();
+        }
+        RecordingTableVerifier verifier(*storage);
+        verifier.verify(RecordingTableVerifier::Depth::Quick);
+        for (const RecordingTableVerifier::Section& section : verifier.sections()) {
+            sections.push_back({index, section.id, section.first.mediaID(), section.last.mediaID()});
         }
         std::set<std::uint32_t> log = logPages(*storage);
         storage->close(false);
@@ -615,6 +671,7 @@ std::string runMember(const Workload& w, std::size_t index, std::vector<std::uin
             out << "frame written after the open is not read back; ";
         }
         out << checkChains(*storage);
+        out << checkRecordingTable(*storage);
         storage->close(true);
     } catch (const VarnelException& e) {
         return "VarnelException " + e.toString();
@@ -634,6 +691,7 @@ struct MemberResult {
     std::vector<std::uint8_t> image;
     std::string problem;
     std::map<std::uint64_t, std::vector<std::uint8_t>> frames;
+    std::vector<SectionSpan> sections;
 };
 
 class MemberResults {
@@ -650,7 +708,7 @@ public:
         }
         ++_opened;
         MemberResult result;
-        result.problem = runMember(_w, index, image, result.frames);
+        result.problem = runMember(_w, index, image, result.frames, result.sections);
         result.image = std::move(image);
         recent.push_front(std::move(result));
         if (recent.size() > 4) {
@@ -674,6 +732,7 @@ std::string runImage(const Workload& w, MemberResults& results, std::vector<std:
                      const FrameSet& survive) {
     std::ostringstream out;
     std::map<std::uint64_t, const std::vector<std::uint8_t>*> frames;
+    std::vector<SectionSpan> sections;
     for (std::size_t index = 0; index < image.size(); ++index) {
         const MemberResult& result = results.run(index, std::move(image[index]));
         if (!result.problem.empty()) {
@@ -681,6 +740,18 @@ std::string runImage(const Workload& w, MemberResults& results, std::vector<std:
         }
         for (const auto& [id, payload] : result.frames) {
             frames[id] = &payload;
+        }
+        sections.insert(sections.end(), result.sections.begin(), result.sections.end());
+    }
+    // Section IDs continue across the members: in media ID order they rise.
+    std::sort(sections.begin(), sections.end(),
+              [](const SectionSpan& a, const SectionSpan& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < sections.size(); ++i) {
+        if (sections[i].id <= sections[i - 1].id) {
+            out << "section " << sections[i].id << " of " << w.paths[sections[i].member] << " (media IDs "
+                << sections[i].first << "~" << sections[i].last << ") follows section " << sections[i - 1].id
+                << " of " << w.paths[sections[i - 1].member] << " (media IDs " << sections[i - 1].first << "~"
+                << sections[i - 1].last << "); ";
         }
     }
     for (const auto& [id, seed] : survive) {
