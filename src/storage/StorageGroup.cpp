@@ -512,6 +512,20 @@ std::uint64_t StorageGroup::lastIssuedItemID() const {
     return current ? current->lastIssuedItemID() : 0;
 }
 
+std::uint64_t StorageGroup::durableMediaID() const {
+    std::uint64_t durable = 0;
+    for (const Storage* member : members()) {
+        durable = std::max(durable, member->durableMediaID());
+    }
+    return durable;
+}
+
+void StorageGroup::setGroupCommitOptions(const GroupCommitOptions& options) {
+    for (Storage* member : members()) {
+        member->setGroupCommitOptions(options);
+    }
+}
+
 // ---------------------------------------------------------------- listener side
 
 void StorageGroup::usageChanged(Storage&, std::uint64_t, std::uint64_t) { notifyUsage(); }
