@@ -6,14 +6,17 @@
 // application formats them. Phase 1 fills the group until it has no room;
 // phase 2 turns the overwrite on and writes as much again.
 //
-// The reference is the raw speed of the same file system: sequential
+// The references are the raw speeds of the same file system: sequential
 // O_DIRECT|O_DSYNC writes of whole pages into a freshly preallocated file
-// (one per phase, as large as the phase's payload). The disk of a shared
-// machine changes its speed by several times within a minute, so the raw
-// writes are interleaved with the storage's: after every few megabytes of
-// recording, the raw file takes as many bytes, and each side's time is
+// (one per phase, as large as the phase's payload), and the same without
+// O_DSYNC (the device's limit: no write waits for its flush). The disk of a
+// shared machine changes its speed by several times within a minute, so the
+// raw writes are interleaved with the storage's: after every few megabytes
+// of recording, each raw file takes as many bytes, and each side's time is
 // summed apart. Every transfer of the storage files is counted, so the
-// writes each 512 KB page costs are printed beside the speed.
+// writes and device flushes each 512 KB page costs are printed beside the
+// speed, with the longest time a frame waited between being written and
+// being on disk (its group commit).
 //
 // Usage: bench_storage_write [--dir DIR] [--size-mb MB]
 //   --dir      where the files go (default: a fresh directory under the current one)
@@ -43,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -58,8 +62,8 @@ constexpr int VideoChannels = 16;
 constexpr int AudioChannels = 4;
 constexpr int FramesPerSecond = 25;
 constexpr int EventEverySeconds = 3;
-constexpr double FillGoal = 0.85;
-constexpr double OverwriteGoal = 0.70;
+constexpr double FillGoal = 1.0;
+constexpr double OverwriteGoal = 0.85;
 constexpr double MemoryGoalMB = 64.0;
 
 using Clock = std::chrono::steady_clock;
@@ -82,13 +86,15 @@ double peakResidentMB() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-// Sequential O_DIRECT|O_DSYNC writes of whole pages from one aligned buffer
-// into a freshly preallocated file, a slice at a time.
+// Sequential O_DIRECT writes of whole pages from one aligned buffer into a
+// freshly preallocated file, a slice at a time; each write waits for the
+// device's flush (O_DSYNC) when `sync`.
 class RawWriter {
 public:
-    RawWriter(const std::string& path, std::uint64_t size) : _path(path), _size(size / PageSize * PageSize) {
+    RawWriter(const std::string& path, std::uint64_t size, bool sync = true)
+        : _path(path), _size(size / PageSize * PageSize) {
         File::create(path, static_cast<std::int64_t>(size));
-        _fd = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_DSYNC | O_CLOEXEC);
+        _fd = ::open(path.c_str(), O_WRONLY | O_DIRECT | (sync ? O_DSYNC : 0) | O_CLOEXEC);
         if (_fd < 0) {
             const int error = errno;
             ::unlink(path.c_str());
@@ -140,14 +146,17 @@ private:
 
 // What the storage files were asked to do.
 struct Transfers {
-    std::uint64_t writes = 0;
-    std::uint64_t smallWrites = 0; // under 64 KB: headers, journal, free list, superblock
+    std::uint64_t writes = 0;      // written through: each waits for the device
+    std::uint64_t smallWrites = 0; // of them under 64 KB: headers, journal, free list, superblock
+    std::uint64_t deferredWrites = 0; // runs of pages, durable at the next barrier
+    std::uint64_t barriers = 0;
     std::uint64_t bytesWritten = 0;
     std::uint64_t reads = 0;
     std::uint64_t bytesRead = 0;
 
     Transfers operator-(const Transfers& o) const {
-        return {writes - o.writes, smallWrites - o.smallWrites, bytesWritten - o.bytesWritten, reads - o.reads,
+        return {writes - o.writes,         smallWrites - o.smallWrites, deferredWrites - o.deferredWrites,
+                barriers - o.barriers,     bytesWritten - o.bytesWritten, reads - o.reads,
                 bytesRead - o.bytesRead};
     }
 };
@@ -168,7 +177,17 @@ public:
         _counts.bytesWritten += length;
         return _file->writeAt(buffer, offset, length);
     }
-    void flush() override { _file->flush(); }
+    std::size_t writeDeferred(const WritePiece* pieces, std::size_t count, std::uint64_t offset) override {
+        ++_counts.deferredWrites;
+        for (std::size_t i = 0; i < count; ++i) {
+            _counts.bytesWritten += pieces[i].length;
+        }
+        return _file->writeDeferred(pieces, count, offset);
+    }
+    void flush() override {
+        ++_counts.barriers;
+        _file->flush();
+    }
     std::uint64_t size() const override { return _file->size(); }
     std::uint32_t sectorSize() const override { return _file->sectorSize(); }
     bool isWritable() const override { return _file->isWritable(); }
@@ -220,7 +239,11 @@ struct PhaseResult {
     std::uint64_t payloadBytes = 0;
     std::uint64_t events = 0;
     double elapsed = 0;
-    double rawSpeed = 0; // bytes a second of the raw writes interleaved with the phase
+    double rawSpeed = 0;       // bytes a second of the raw O_DSYNC writes interleaved with the phase
+    double rawNoSyncSpeed = 0; // the same without O_DSYNC
+    double longestWait = 0;    // seconds a frame waited to be durable, at most
+    double wait99 = 0;         // ... for 99 % of the frames
+    double longestWrite = 0;   // seconds one frame's write took, at most (an overwrite step, a commit)
     Transfers transfers;
 };
 
@@ -234,9 +257,11 @@ public:
     // Writes until `payloadLimit` bytes are written or, without the
     // overwrite, until the group has no room for the next frame; after every
     // slice of payload the raw writer writes as much.
-    PhaseResult run(bool overwrite, std::uint64_t payloadLimit, RawWriter& raw) {
+    PhaseResult run(bool overwrite, std::uint64_t payloadLimit, RawWriter& raw, RawWriter& rawNoSync) {
         constexpr std::uint64_t Slice = 32ull << 20;
         PhaseResult result;
+        _longestWait = 0;
+        _waits.assign(_waits.size(), 0);
         bool more = true;
         while (more && result.payloadBytes < payloadLimit) {
             const std::uint64_t sliceStart = result.payloadBytes;
@@ -247,10 +272,27 @@ public:
                     break;
                 }
             }
-            result.elapsed += seconds(Clock::now() - start);
+            const auto pause = Clock::now();
+            result.elapsed += seconds(pause - start);
             raw.write(result.payloadBytes - sliceStart);
+            rawNoSync.write(result.payloadBytes - sliceStart);
+            _paused += seconds(Clock::now() - pause);
         }
         result.rawSpeed = raw.speed();
+        result.rawNoSyncSpeed = rawNoSync.speed();
+        result.longestWait = _longestWait;
+        std::uint64_t total = 0;
+        for (const std::uint64_t count : _waits) {
+            total += count;
+        }
+        std::uint64_t seen = 0;
+        for (std::size_t ms = 0; ms < _waits.size(); ++ms) {
+            seen += _waits[ms];
+            if (total > 0 && seen * 100 >= total * 99) {
+                result.wait99 = static_cast<double>(ms) / 1000;
+                break;
+            }
+        }
         return result;
     }
 
@@ -294,10 +336,30 @@ private:
         if (!overwrite && !_group.hasSpaceFor(frame)) {
             return false;
         }
+        const auto start = Clock::now();
         _lastPosition = _recorder.writeFrame(frame);
+        result.longestWrite = std::max(result.longestWrite, seconds(Clock::now() - start));
         ++result.frames;
         result.payloadBytes += frame.payloadSize();
+        noteDurability(frame.mediaID());
         return true;
+    }
+
+    // Each frame is on disk once the group's durable media ID reaches it:
+    // its wait is measured when the writer next sees that (after each
+    // frame, so to within one frame's write), in recording time: the pauses
+    // for the raw writes do not count (a frame in a page that has not filled
+    // yet waits for more frames, or for a flush).
+    void noteDurability(std::uint64_t written) {
+        const auto now = Clock::now();
+        _waiting.push_back({written, now, _paused});
+        const std::uint64_t durable = _group.durableMediaID();
+        while (!_waiting.empty() && _waiting.front().id <= durable) {
+            const double wait = seconds(now - _waiting.front().time) - (_paused - _waiting.front().paused);
+            _longestWait = std::max(_longestWait, wait);
+            ++_waits[std::min(_waits.size() - 1, static_cast<std::size_t>(wait * 1000))];
+            _waiting.pop_front();
+        }
     }
 
     void writeEvent(const MediaElement& frame, const DateTime& time) {
@@ -318,25 +380,40 @@ private:
     std::uint64_t _tick = 0;
     int _slot = 0;
     PagePosition _lastPosition;
+    struct Written {
+        std::uint64_t id;
+        Clock::time_point time;
+        double paused; // the pauses before it, in seconds
+    };
+    std::deque<Written> _waiting;
+    double _paused = 0;
+    double _longestWait = 0;
+    std::vector<std::uint64_t> _waits = std::vector<std::uint64_t>(10001, 0); // per millisecond
 };
 
 void printPhase(const char* name, const PhaseResult& phase, double goal) {
     const double speed = megabytes(phase.payloadBytes) / phase.elapsed;
     const double raw = megabytes(static_cast<std::uint64_t>(phase.rawSpeed));
+    const double rawNoSync = megabytes(static_cast<std::uint64_t>(phase.rawNoSyncSpeed));
     const double ratio = speed / raw;
-    std::printf("%-10s %8.1f MB %7.1f s %8.1f MB/s %7.0f frames/s %5llu events %8.1f MB/s  %.2f x raw (goal >= %.2f) %s\n",
+    std::printf("%-10s %8.1f MB %7.1f s %8.1f MB/s %7.0f frames/s %5llu events %8.1f MB/s  %.2f x raw (goal >= %.2f) %s"
+                "; raw without sync %.1f MB/s: %.2f x\n",
                 name, megabytes(phase.payloadBytes), phase.elapsed, speed,
                 static_cast<double>(phase.frames) / phase.elapsed, static_cast<unsigned long long>(phase.events), raw,
-                ratio, goal, ratio >= goal ? "met" : "MISSED");
+                ratio, goal, ratio >= goal ? "met" : "MISSED", rawNoSync, speed / rawNoSync);
 }
 
 void printTransfers(const char* name, const PhaseResult& phase) {
     const Transfers& t = phase.transfers;
     const double pages = static_cast<double>(phase.payloadBytes) / PageSize;
-    std::printf("%-10s per 512 KB of payload: %.2f synchronous writes (%.2f under 64 KB), %.2f reads; "
-                "%.1f MB written, %.1f MB read\n",
-                name, static_cast<double>(t.writes) / pages, static_cast<double>(t.smallWrites) / pages,
-                static_cast<double>(t.reads) / pages, megabytes(t.bytesWritten), megabytes(t.bytesRead));
+    std::printf("%-10s per 512 KB of payload: %.2f device flushes (%.2f written-through writes, %.2f of them under "
+                "64 KB; %.2f barriers), %.2f deferred transfers, %.2f reads; %.1f MB written, %.1f MB read; a frame "
+                "waited at most %.0f ms to be on disk (99 %% of them %.0f ms); the longest frame write took %.0f ms\n",
+                name, static_cast<double>(t.writes + t.barriers) / pages, static_cast<double>(t.writes) / pages,
+                static_cast<double>(t.smallWrites) / pages, static_cast<double>(t.barriers) / pages,
+                static_cast<double>(t.deferredWrites) / pages, static_cast<double>(t.reads) / pages,
+                megabytes(t.bytesWritten), megabytes(t.bytesRead), 1000 * phase.longestWait, 1000 * phase.wait99,
+                1000 * phase.longestWrite);
 }
 
 int usage(const char* program) {
@@ -380,6 +457,7 @@ int main(int argc, char** argv) {
     const std::uint64_t size = sizeMB << 20;
     const std::string paths[2] = {dir + "/bench_a.strg", dir + "/bench_b.strg"};
     const std::string rawPath = dir + "/bench_raw.bin";
+    const std::string rawNoSyncPath = dir + "/bench_raw_nosync.bin";
     std::vector<std::string> created;
     int status = 0;
     try {
@@ -422,13 +500,15 @@ int main(int argc, char** argv) {
             Transfers mark = counts;
             {
                 RawWriter raw(rawPath, 2 * size);
-                fill = stream.run(false, UINT64_MAX, raw);
+                RawWriter rawNoSync(rawNoSyncPath, 2 * size, false);
+                fill = stream.run(false, UINT64_MAX, raw, rawNoSync);
             }
             fill.transfers = counts - mark;
             mark = counts;
             {
                 RawWriter raw(rawPath, 2 * size);
-                overwrite = stream.run(true, fill.payloadBytes, raw);
+                RawWriter rawNoSync(rawNoSyncPath, 2 * size, false);
+                overwrite = stream.run(true, fill.payloadBytes, raw, rawNoSync);
             }
             overwrite.transfers = counts - mark;
             recorder.close();

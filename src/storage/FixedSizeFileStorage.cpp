@@ -14,7 +14,9 @@ namespace ostrel {
 FixedSizeFileStorage::FixedSizeFileStorage(Access access) : FixedSizeFileStorage(&openFile, access) {}
 
 FixedSizeFileStorage::FixedSizeFileStorage(StorageFileOpener opener, Access access)
-    : _opener(std::move(opener)), _access(access) {}
+    : _opener(std::move(opener)), _access(access) {
+    setGroupCommit(&_groupCommit);
+}
 
 FixedSizeFileStorage::~FixedSizeFileStorage() {
     try {
@@ -24,6 +26,9 @@ FixedSizeFileStorage::~FixedSizeFileStorage() {
     } catch (...) {
         // A destructor must not throw.
     }
+    // The group commit goes with this object; its timer is stopped by now.
+    dropPendingPages();
+    setGroupCommit(nullptr);
 }
 
 std::unique_ptr<IStorageFile> FixedSizeFileStorage::openFile(const std::string& path, bool writable) {

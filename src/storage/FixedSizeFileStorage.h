@@ -2,6 +2,7 @@
 
 #include "storage/FixedSizeFreePageAllocator.h"
 #include "storage/Storage.h"
+#include "storage/transaction/GroupCommit.h"
 #include "storage/transaction/JournalingTransactionHandler.h"
 
 #include <functional>
@@ -16,8 +17,9 @@ class IStorageFile;
 // else for reading only; null when the file may not be written.
 using StorageFileOpener = std::function<std::unique_ptr<IStorageFile>(const std::string& path, bool writable)>;
 
-// A storage over one preallocated file, read and written with direct,
-// synchronous whole-sector transfers. The file is reached through an
+// A storage over one preallocated file, read and written with direct
+// whole-sector transfers; media pages that fill are committed in groups
+// (GroupCommit, durability in Storage). The file is reached through an
 // IStorageFile that the opener supplies, so a test harness can put an
 // in-memory file in its place (to record every write, or to build the file
 // image a power loss at any write would leave).
@@ -58,6 +60,7 @@ private:
     Access _access;
     FixedSizeFreePageAllocator _allocator;
     JournalingTransactionHandler _handler;
+    GroupCommit _groupCommit{*this, _allocator, _handler};
 };
 
 } // namespace ostrel

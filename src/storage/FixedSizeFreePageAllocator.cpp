@@ -3,6 +3,7 @@
 #include "base/Trace.h"
 #include "storage/IStorage.h"
 #include "storage/VarnelException.h"
+#include "storage/aio/AIOContext.h"
 #include "storage/pager/SuperBlock.h"
 
 #include <algorithm>
@@ -23,7 +24,11 @@ void FixedSizeFreePageAllocator::format(IStorage& storage) {
     _page.format(PageType::FreePageList, 1, FreePageListItem().size(), 0, 0);
     _list = FreePageList(superBlock.pageCount());
     _list.add(2, superBlock.pageCount());
-    _list.store(_page);
+    _listed = _list;
+    _changed = true;
+    _prepared = false;
+    _staged = false;
+    flush();
     superBlock.addTrack(PageType::FreePageList, BitMask32(0xFFFFFFFF), 1, _page.checksum());
     _mergeThreshold = MinimumMergeThreshold;
 }
@@ -58,7 +63,17 @@ void FixedSizeFreePageAllocator::open(IStorage& storage) {
         _list.remove(number);
         _list.coalesce();
         _list.sort();
-        _list.store(_page);
+        // The page is rewritten merged and sorted at every open.
+        _listed = _list;
+        _changed = true;
+        _prepared = false;
+        _staged = false;
+        flush();
+    } else {
+        _listed = FreePageList(superBlock.pageCount());
+        _changed = false;
+        _prepared = false;
+        _staged = false;
     }
     _mergeThreshold = _list.intervalCount() > 9 ? _list.intervalCount() + 1 : MinimumMergeThreshold;
 }
@@ -66,22 +81,96 @@ void FixedSizeFreePageAllocator::open(IStorage& storage) {
 void FixedSizeFreePageAllocator::close() {
     _page.release();
     _list = FreePageList(0);
+    _listed = FreePageList(0);
+    _changed = false;
+    _prepared = false;
+    _staged = false;
     _storage = nullptr;
 }
 
 void FixedSizeFreePageAllocator::flush() {
-    if (_page.isLoaded()) {
-        // Taking a page out of the middle of an interval (a page extracted
-        // later is often saved first) rewrites the live item in place and adds
-        // one behind the live range: the header that names the live range must
-        // reach the file in the same transfer, or a process killed in between
-        // leaves a list that lost the rest of that interval.
-        _page.saveDirtyAtOnce();
+    if (!_page.isLoaded() || !_changed) {
+        return;
     }
+    stage();
+    if (_staged) {
+        AIOContext::instance().flush(*_page.superBlock()->writer());
+    }
+    publish();
+}
+
+void FixedSizeFreePageAllocator::stage() {
+    if (!_page.isLoaded() || !_changed || _prepared) {
+        return;
+    }
+    const std::uint32_t slots = _page.slots();
+    const std::uint32_t live = _page.itemCount();
+    std::vector<FreePageListItem> items = _listed.intervals();
+    if (live + items.size() > slots) {
+        FreePageList merged = _listed;
+        merged.coalesce();
+        items = merged.intervals();
+    }
+    if (live + items.size() > slots) {
+        throw VarnelException(VarnelException::NotEnoughSpace,
+                              std::to_string(items.size()) + " free intervals do not fit beside the " +
+                                  std::to_string(live) + " of the free-page list page " +
+                                  std::to_string(_page.pageNumber()) + " (" + std::to_string(slots) + " slots)");
+    }
+    // Where the new list goes: into the header's own sector when it fits
+    // there beside the live part (then the header write alone, one sector,
+    // saves it), else from the tail of the live part on, which never reaches
+    // its head.
+    const std::uint32_t head = _page.slotOf(_page.firstItemOffset());
+    const auto count = static_cast<std::uint32_t>(items.size());
+    const auto headerSlots = std::min<std::uint32_t>(
+        slots, static_cast<std::uint32_t>((_page.buffer().blockSize() - Page::IndexData) / FreePageListItem().size()));
+    auto clearOfLive = [&](std::uint32_t start) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if ((start + i + slots - head) % slots < live) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::uint32_t start = _page.slotOf(_page.lastItemOffset());
+    if (count <= headerSlots) {
+        for (const std::uint32_t candidate : {0u, headerSlots - count}) {
+            if (clearOfLive(candidate)) {
+                start = candidate;
+                break;
+            }
+        }
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        _page.buffer().put(_page.offsetOfSlot((start + i) % slots), items[i]);
+    }
+    // Slots in the header's own sector reach the file with the header.
+    _staged = _page.saveBodyDeferred();
+    _stagedHead = _page.offsetOfSlot(start);
+    _stagedTail = _page.offsetOfSlot((start + count) % slots);
+    _stagedCount = count;
+    _prepared = true;
+}
+
+void FixedSizeFreePageAllocator::publish() {
+    if (!_page.isLoaded() || !_changed) {
+        return;
+    }
+    if (!_prepared) {
+        throw VarnelException(VarnelException::InvalidStorage, "free-page list published before it was staged");
+    }
+    _page.setFirstItemOffset(_stagedHead);
+    _page.setLastItemOffset(_stagedTail);
+    _page.setItemCount(_stagedCount);
+    _page.saveHeader();
+    _changed = false;
+    _prepared = false;
+    _staged = false;
 }
 
 bool FixedSizeFreePageAllocator::isListed(std::uint32_t number) const {
-    return _page.isLoaded() && _page.isListed(number);
+    return _page.isLoaded() && _listed.contains(number);
 }
 
 void FixedSizeFreePageAllocator::dump() const {
@@ -105,8 +194,10 @@ void FixedSizeFreePageAllocator::requireRange(std::uint32_t first, std::uint32_t
 }
 
 void FixedSizeFreePageAllocator::consume(std::uint32_t number) {
-    if (_page.isLoaded()) {
-        _page.remove(number);
+    if (_page.isLoaded() && _listed.remove(number)) {
+        _changed = true;
+        _prepared = false;
+        _staged = false;
     }
     _list.remove(number);
 }
@@ -139,17 +230,13 @@ std::vector<FreePageListItem> gaps(std::vector<FreePageListItem> covered, std::u
 void FixedSizeFreePageAllocator::addInterval(std::uint32_t first, std::uint32_t last) {
     requireRange(first, last);
     // Each form gets the parts of the range it does not list yet, so no page
-    // is ever listed twice. The page goes first: when it has no room the
-    // change is refused before the in-memory list moves.
-    std::vector<FreePageListItem> listed;
-    listed.reserve(_page.itemCount());
-    for (std::uint32_t i = 0; i < _page.itemCount(); ++i) {
-        FreePageListItem item;
-        _page.at(i, item);
-        listed.push_back(item);
-    }
-    for (const FreePageListItem& gap : gaps(std::move(listed), first, last)) {
-        _page.addInterval(gap.first(), gap.last());
+    // is ever listed twice.
+    for (const FreePageListItem& gap : gaps(_listed.intervals(), first, last)) {
+        if (_listed.add(gap.first(), gap.last())) {
+            _changed = true;
+            _prepared = false;
+            _staged = false;
+        }
     }
     for (const FreePageListItem& gap : gaps(_list.intervals(), first, last)) {
         _list.add(gap.first(), gap.last());

@@ -44,6 +44,11 @@ public:
     // Likewise for the first page.
     virtual void setTrackFirst(const PageType& type, std::uint32_t page, std::uint32_t checksum) = 0;
     virtual void removeTrack(const PageType& type) = 0;
+
+    // Commits the pages that wait for a group commit (none here), so that a
+    // transaction about to start finds the journal, the free list and the
+    // track list with every earlier page in them.
+    virtual void commitPendingPages() {}
 };
 
 } // namespace ostrel

@@ -2,10 +2,13 @@
 
 #include "base/Exception.h"
 #include "base/Trace.h"
+#include "storage/FreePageList.h"
 #include "storage/Storage.h"
 #include "storage/TimelineElement.h"
 #include "storage/TrackIterator.h"
+#include "storage/VarnelException.h"
 #include "storage/pager/SuperBlock.h"
+#include "storage/transaction/TruncateAfterTransaction.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -134,52 +137,49 @@ void RecordingTable::restoreTimelineState() {
 }
 
 void RecordingTable::rebuildSections() {
+    // The entries in the order they were written: the table's own chain of
+    // previous positions skips the continuations of a page and may lead into
+    // pages the overwrite freed, so the sections are read from the pages.
     std::map<std::uint32_t, RecordingSection> sections;
-    struct Link {
-        RecordingTableElement entry;
-        PagePosition position;
-        std::uint32_t checksum;
-    };
-    std::vector<Link> chain;
     TrackIterator it(*_storage, PageType::RecordingTable);
-    if (it.last()) {
-        const SuperBlock& superBlock = _storage->superBlock();
-        const std::uint64_t bound =
-            std::uint64_t{superBlock.pageCount()} * (superBlock.pageSize() / ItemSize) + 1;
+    const SuperBlock& superBlock = _storage->superBlock();
+    const std::uint64_t bound = std::uint64_t{superBlock.pageCount()} * (superBlock.pageSize() / ItemSize) + 1;
+    std::uint64_t steps = 0;
+    for (bool more = it.first(); more && steps < bound; more = it.next(), ++steps) {
         RecordingTableElement entry;
         it.read(entry);
-        chain.push_back(Link{entry, it.position(), it.page().checksum()});
-        while (chain.size() < bound) {
-            const PagePosition previous = chain.back().entry.previousPosition();
-            const PagePosition here = chain.back().position;
-            if (previous.isNull() || (previous.number == here.number && previous.offset >= here.offset)) {
-                break;
-            }
-            // A previous entry the overwrite removed (before the first item of
-            // its page, or in a page that holds other data now) ends the walk.
-            if (!it.seek(previous)) {
-                break;
-            }
-            it.read(entry);
-            if (entry.mediaID() > chain.back().entry.mediaID()) {
-                break;
-            }
-            chain.push_back(Link{entry, previous, it.page().checksum()});
-        }
-    }
-    for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
-        const std::uint32_t id = link->entry.sectionID();
+        const std::uint32_t id = entry.sectionID();
         auto section = sections.find(id);
         if (section == sections.end()) {
-            trace("CREATE: (%u, %u) [%u]\n", link->position.number, link->position.offset, id);
+            trace("CREATE: (%u, %u) [%u]\n", it.position().number, it.position().offset, id);
             section = sections.emplace(id, RecordingSection(id)).first;
         }
-        section->second.add(link->entry, link->position, link->checksum);
+        section->second.add(entry, it.position(), it.page().checksum());
     }
     _sections.swap(sections);
 }
 
+RecordingTable::State RecordingTable::state() const {
+    return State{_last, _time, _reserved, _lastWrittenPosition, _lastTimelinePosition, _lastTimelineMediaID,
+                 _sectionID, _lastMask};
+}
+
+void RecordingTable::setState(const State& state) {
+    _last = state.last;
+    _time = state.time;
+    _reserved = state.reserved;
+    _lastWrittenPosition = state.lastWrittenPosition;
+    _lastTimelinePosition = state.lastTimelinePosition;
+    _lastTimelineMediaID = state.lastTimelineMediaID;
+    _sectionID = state.sectionID;
+    _lastMask = state.lastMask;
+}
+
 void RecordingTable::writeEntry(const RecordingTableElement& entry, bool continuation) {
+    if (_dryRun) {
+        _wouldWrite = true;
+        return;
+    }
     RecordingTableElement copy = entry;
     const PagePosition position = Track::write(copy);
     const std::uint32_t checksum = _current->checksum();
@@ -268,7 +268,13 @@ void RecordingTable::updateLocked(const TimelineElement& element, const PagePosi
             _lastTimelineMediaID = element.mediaID();
             return;
         }
-        const bool pause = laterByMoreThanOneSecond(time, _time) && !_last.channelMask().isEmpty();
+        // A pause after recorded channels: those of the last entry, or of a
+        // first second not written yet (a section's first entry is written
+        // only when its next second begins, so a gap right after it would
+        // otherwise run the section's first second into the next one).
+        const bool pause = laterByMoreThanOneSecond(time, _time) &&
+                           (!_last.channelMask().isEmpty() ||
+                            (_reserved.dateTime().isSet() && !_reserved.channelMask().isEmpty()));
         if (_reserved.dateTime().isSet()) {
             if (!(_reserved.channelMask() == _last.channelMask())) {
                 trace("WRITE RESERVED: (%u, %u) %u %s\n", _reserved.position().number, _reserved.position().offset,
@@ -311,7 +317,14 @@ void RecordingTable::setNextSectionID(std::uint32_t sectionID) {
     requireWritable();
     {
         Mutex::ScopedLock lock(_mutex);
-        nextSectionLocked(sectionID);
+        if (isEmpty()) {
+            // No entry yet: there is no section to close. The second in
+            // progress, if any, is the first of the section that begins.
+            _reserved.setSectionID(sectionID);
+            _sectionID = sectionID;
+        } else {
+            nextSectionLocked(sectionID);
+        }
     }
     drainSectionChanges();
 }
@@ -368,158 +381,217 @@ bool RecordingTable::overwrite(std::uint64_t before) {
     return true;
 }
 
-void RecordingTable::removeAfter(Page& page, std::uint64_t after, IRecordable& item) {
-    if (!_rollingBack) {
-        Track::removeAfter(page, after, item);
-        return;
-    }
-    Mutex::ScopedLock pageLock(page.mutex());
-    if (page.next() != 0 || page.nextChecksum() != 0) {
-        page.setNext(0);
-        page.setNextChecksum(Page::InvalidPageChecksum);
-    }
-    const std::uint32_t count = page.itemCount();
-    RecordingTableElement entry;
-    if (count > 0) {
-        entry.readAt(page.buffer(), page.lastItemOffset());
-    }
-    if (count == 0 || (page.lastItemID() <= after && entry.dateTime() < _rollbackTime)) {
-        _writeOffset = count == 0 ? page.firstItemOffset() : page.lastItemOffset() + ItemSize;
-        _cursor = PagePosition{page.pageNumber(), _writeOffset};
-        return;
-    }
-    const std::uint32_t section = std::min(_rollbackSection, entry.sectionID());
-    std::uint32_t kept = 0;
-    std::uint32_t offset = page.firstItemOffset();
-    std::vector<RecordingTableElement> keptEntries;
-    while (kept < count) {
-        entry.readAt(page.buffer(), offset);
-        if (entry.mediaID() > after || (entry.sectionID() == section && !(entry.dateTime() < _rollbackTime))) {
-            break;
-        }
-        keptEntries.push_back(entry);
-        offset += ItemSize;
-        ++kept;
-    }
-    if (kept > 0 && keptEntries.back().channelMask().isEmpty()) {
-        keptEntries.pop_back();
-        --kept;
-    }
-    std::uint32_t mask = 0;
-    for (const RecordingTableElement& e : keptEntries) {
-        mask |= e.channelMask().word();
-    }
-    const std::uint32_t lastOffset = kept > 0 ? page.firstItemOffset() + (kept - 1) * ItemSize : Page::IndexData;
-    trace("RecordingTable::removeAfter : page %s %u updated : last = %u -> %u\n", pageType().toString().c_str(),
-          page.pageNumber(), page.lastItemOffset(), lastOffset);
-    page.setItemCount(kept);
-    page.setChannelMask(BitMask32(mask));
-    page.setLastItemID(kept > 0 ? keptEntries.back().mediaID() : 0);
-    page.setLastItemOffset(lastOffset);
-    if (kept == 0) {
-        page.setFirstItemID(0);
-        page.setFirstItemOffset(Page::IndexData);
-        _writeOffset = Page::IndexData;
-    } else {
-        _writeOffset = lastOffset + ItemSize;
-    }
-    _cursor = PagePosition{page.pageNumber(), _writeOffset};
-}
+namespace {
 
-void RecordingTable::rollback(std::uint32_t sectionID, std::uint64_t after) {
-    requireWritable();
-    {
-        Mutex::ScopedLock lock(_mutex);
-        _reserved = RecordingTableElement();
-        PagePosition replayFrom;
-        bool replay = true;
-        if (!isEmpty()) {
-            TrackIterator timeline(*_storage, PageType::Timeline);
-            _rollbackTime = DateTime();
-            if (timeline.last()) {
-                TimelineElement element;
-                timeline.read(element);
-                _rollbackTime = element.dateTime();
-            }
-            _rollbackSection = sectionID;
-            _rollingBack = true;
-            RecordingTableElement scratch;
-            try {
-                Track::truncateAfter(after, scratch);
-            } catch (...) {
-                _rollingBack = false;
-                throw;
-            }
-            _rollingBack = false;
-        }
-        RecordingTableElement entry;
-        PagePosition position;
-        if (!isEmpty() && readLastEntry(entry, position)) {
-            _last = entry;
-            _lastWrittenPosition = position;
-            _lastMask = entry.channelMask();
-            _time = entry.dateTime();
-            _lastTimelinePosition = entry.position();
-            _lastTimelineMediaID = entry.mediaID();
-            rebuildSections();
-            char line[320];
-            std::snprintf(line, sizeof line,
-                          "[TRUNCATE_AFTER] last: id=%llu %s mask=%u prev=%u position=(%u, %u) prevPosition=(%u, %u)",
-                          static_cast<unsigned long long>(entry.mediaID()), entry.dateTime().toString().c_str(),
-                          entry.channelMask().word(), entry.previousChannelMask().word(), entry.position().number,
-                          entry.position().offset, entry.previousPosition().number, entry.previousPosition().offset);
-            _storage->log(line, 2, false);
-            std::snprintf(line, sizeof line,
-                          "RecordingTable::updateInternals : last.id = %llu, mask = %u, prevMask = %u, position = "
-                          "(%u, %u), prevPosition = (%u, %u),",
-                          static_cast<unsigned long long>(entry.mediaID()), entry.channelMask().word(),
-                          entry.previousChannelMask().word(), entry.position().number, entry.position().offset,
-                          entry.previousPosition().number, entry.previousPosition().offset);
-            _storage->log(line, 2, false);
-            replayFrom = entry.position();
-            replay = !replayFrom.isNull();
-        } else {
-            _sections.clear();
-            resetInternals();
-            _storage->log("RecordingTable::resetInternals", 2, false);
-        }
-        if (replay) {
-            replayTimeline(replayFrom);
-        }
-    }
-    drainSectionChanges();
-}
+// The timeline's last element, and its last video element.
+struct TimelineEnd {
+    bool any = false;
+    std::uint64_t lastID = 0;
+    bool video = false;
+    TimelineElement lastVideo;
+    PagePosition lastVideoPosition;
+};
 
-void RecordingTable::replayTimeline(const PagePosition& from) {
-    TrackIterator it(*_storage, PageType::Timeline);
-    if (from.isNull() ? !it.first() : !it.seek(from)) {
-        return;
+TimelineEnd timelineEnd(Storage& storage) {
+    TimelineEnd end;
+    TrackIterator it(storage, PageType::Timeline);
+    if (!it.last()) {
+        return end;
     }
     TimelineElement element;
-    bool advancing = !from.isNull();
-    DateTime start;
-    if (advancing) {
-        it.read(element);
-        start = element.dateTime();
-    }
-    const std::uint64_t bound = std::uint64_t{_storage->superBlock().pageCount()} *
-                                    (_storage->superBlock().pageSize() / ItemSize) +
-                                1;
+    it.read(element);
+    end.any = true;
+    end.lastID = element.mediaID();
+    const SuperBlock& superBlock = storage.superBlock();
+    const std::uint64_t bound = std::uint64_t{superBlock.pageCount()} * (superBlock.pageSize() / 64) + 1;
     std::uint64_t steps = 0;
     do {
         it.read(element);
-        if (element.mediaType() != 0) {
-            continue;
+        if (element.mediaType() == 0) {
+            end.video = true;
+            end.lastVideo = element;
+            end.lastVideoPosition = it.position();
+            break;
         }
-        if (advancing && element.dateTime() == start) {
-            _time = element.dateTime();
-            _lastTimelinePosition = it.position();
-            _lastTimelineMediaID = element.mediaID();
-            continue;
+    } while (++steps < bound && it.previous());
+    return end;
+}
+
+} // namespace
+
+bool RecordingTable::describesTimeline(const RecordingTableElement& entry) {
+    TrackIterator it(*_storage, PageType::Timeline);
+    const PagePosition& position = entry.position();
+    if (!it.seek(position) || (position.offset - it.page().firstItemOffset()) % ItemSize != 0) {
+        return false;
+    }
+    TimelineElement element;
+    it.read(element);
+    // The time as well: media IDs are handed out again after a cut, and a
+    // table page saved before the timeline page it describes may name an
+    // element that another frame with the same ID had (a stop carries the
+    // time of the element it names too).
+    return element.mediaID() == entry.mediaID() && element.mediaType() == 0 &&
+           element.dateTime() == entry.dateTime();
+}
+
+void RecordingTable::restoreFrom(const RecordingTableElement& entry, const PagePosition& position) {
+    _last = entry;
+    _lastMask = entry.channelMask();
+    _lastWrittenPosition = position;
+    _time = entry.dateTime();
+    _lastTimelinePosition = entry.position();
+    _lastTimelineMediaID = entry.mediaID();
+    _sectionID = entry.sectionID() == 0 ? 1 : entry.sectionID();
+    _reserved = RecordingTableElement();
+}
+
+void RecordingTable::cutAfter(const PagePosition& keep) {
+    if (isEmpty()) {
+        return;
+    }
+    if (keep.isNull()) {
+        // Media IDs start at 1: every entry lies after 0.
+        RecordingTableElement scratch;
+        Track::truncateAfter(0, scratch);
+        return;
+    }
+    FreePageList pages(0xFFFFFFFF);
+    while (_current->pageNumber() != keep.number) {
+        const std::uint32_t number = _current->pageNumber();
+        const std::uint32_t previous = _current->previous();
+        if (previous == 0) {
+            throw VarnelException(VarnelException::StorageCorrupted,
+                                  "recording table entry (" + std::to_string(keep.number) + ", " +
+                                      std::to_string(keep.offset) + ") is not in the table's chain");
         }
-        advancing = false;
-        updateLocked(element, it.position());
-    } while (++steps < bound && it.next());
+        const std::uint32_t previousChecksum = _current->previousChecksum();
+        if (_overwritePage.pageNumber() == previous) {
+            _overwritePage.release();
+        }
+        Page& other = otherPage();
+        loadLinked(other, previous, previousChecksum, false);
+        if (other.next() != number) {
+            other.release();
+            throw VarnelException(VarnelException::StorageCorrupted,
+                                  "recording table page " + std::to_string(previous) +
+                                      " does not link to its successor " + std::to_string(number));
+        }
+        pages.add(number, number);
+        trace("RecordingTable::cutAfter : free %u\n", number);
+        _current->release();
+        _current = &other;
+    }
+    Page& page = *_current;
+    bool changed = !pages.isEmpty();
+    {
+        Mutex::ScopedLock pageLock(page.mutex());
+        const std::uint32_t first = page.firstItemOffset();
+        if (page.itemCount() == 0 || keep.offset < first || (keep.offset - first) % ItemSize != 0 ||
+            keep.offset > page.lastItemOffset()) {
+            throw VarnelException(VarnelException::StorageCorrupted,
+                                  "recording table page " + std::to_string(page.pageNumber()) +
+                                      " holds no entry at offset " + std::to_string(keep.offset));
+        }
+        if (page.next() != 0 || page.nextChecksum() != 0) {
+            page.setNext(0);
+            page.setNextChecksum(Page::InvalidPageChecksum);
+            changed = true;
+        }
+        const std::uint32_t kept = (keep.offset - first) / ItemSize + 1;
+        if (kept != page.itemCount()) {
+            std::uint32_t mask = 0;
+            RecordingTableElement entry;
+            for (std::uint32_t i = 0; i < kept; ++i) {
+                entry.readAt(page.buffer(), first + i * ItemSize);
+                mask |= entry.channelMask().word();
+            }
+            trace("RecordingTable::removeAfter : page %s %u updated : last = %u -> %u\n",
+                  pageType().toString().c_str(), page.pageNumber(), page.lastItemOffset(), keep.offset);
+            page.setItemCount(kept);
+            page.setChannelMask(BitMask32(mask));
+            page.setLastItemID(entry.mediaID());
+            page.setLastItemOffset(keep.offset);
+            changed = true;
+        }
+    }
+    _writeOffset = keep.offset + ItemSize;
+    _cursor = PagePosition{page.pageNumber(), _writeOffset};
+    if (changed) {
+        TruncateAfterTransaction(*_storage, pages, page).run();
+        _storage->setTrackLast(pageType(), page.pageNumber(), page.checksum());
+    }
+}
+
+std::uint32_t RecordingTable::resynchronize(std::uint32_t sectionHint, std::uint64_t after) {
+    _reserved = RecordingTableElement();
+    const TimelineEnd end = timelineEnd(*_storage);
+    // This storage holds the frame the cut is made after (the timeline was
+    // cut there), so that frame's section is known.
+    const bool holdsCut = end.any && end.lastID == after;
+    const DateTime lastSecond = end.video ? end.lastVideo.dateTime() : DateTime();
+
+    // The entry to keep: the newest that lies at or before the cut and
+    // describes the timeline. Entries of its section that describe the last
+    // second recorded go as well: that second may have lost frames, and the
+    // replay rebuilds it from the elements left; but the first entry of a
+    // section stays, since it alone tells where the section began.
+    bool found = false;
+    RecordingTableElement keep;
+    PagePosition keepAt;
+    if (!isEmpty()) {
+        TrackIterator it(*_storage, PageType::RecordingTable);
+        RecordingTableElement entry;
+        for (bool more = it.last(); more; more = it.previous()) {
+            it.read(entry);
+            if (entry.mediaID() <= after && describesTimeline(entry)) {
+                found = true;
+                keep = entry;
+                keepAt = it.position();
+                break;
+            }
+        }
+        // (An entry later than the last second lies before time went back:
+        // the elements after it belong to a newer section.)
+        const std::uint32_t section = keep.sectionID();
+        while (found && lastSecond.isSet() && keep.dateTime() == lastSecond) {
+            if (!it.previous()) {
+                break;
+            }
+            it.read(entry);
+            if (entry.sectionID() != section) {
+                break;
+            }
+            keep = entry;
+            keepAt = it.position();
+        }
+    }
+    cutAfter(found ? keepAt : PagePosition{});
+
+    // A section that began after the last entry left: the cut frame's
+    // section is newer than that entry's, and the entry closed its section.
+    const bool newSection = found && holdsCut && sectionHint > keep.sectionID() && keep.channelMask().isEmpty();
+    std::uint32_t replayed = 0;
+    if (found) {
+        restoreFrom(keep, keepAt);
+        rebuildSections();
+        logInternals(keep);
+        if (newSection) {
+            _time = DateTime();
+            resetLast();
+            _sectionID = sectionHint;
+        }
+        // After a stop every element is news: one of the stop's own second
+        // begins a new section (as when recording goes on after a close).
+        replayed = replayTimeline(keep.position(), !newSection && !keep.channelMask().isEmpty());
+    } else {
+        const std::uint32_t sectionID = _sectionID;
+        _sections.clear();
+        resetInternals();
+        _sectionID = holdsCut && sectionHint != 0 ? sectionHint : sectionID;
+        _storage->log("RecordingTable::resetInternals", 2, false);
+        replayed = replayTimeline(PagePosition{}, false);
+    }
     if (_reserved.dateTime().isSet()) {
         char line[200];
         std::snprintf(line, sizeof line, "[ROLLBACK]reserved updated : %llu (%u, %u) %u %s",
@@ -529,6 +601,140 @@ void RecordingTable::replayTimeline(const PagePosition& from) {
         _storage->log(line, 2, false);
         trace("RecordingTable::rollback : reserved rollbacked \n");
     }
+    return replayed;
+}
+
+void RecordingTable::logInternals(const RecordingTableElement& entry) {
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "[TRUNCATE_AFTER] last: id=%llu %s mask=%u prev=%u position=(%u, %u) prevPosition=(%u, %u)",
+                  static_cast<unsigned long long>(entry.mediaID()), entry.dateTime().toString().c_str(),
+                  entry.channelMask().word(), entry.previousChannelMask().word(), entry.position().number,
+                  entry.position().offset, entry.previousPosition().number, entry.previousPosition().offset);
+    _storage->log(line, 2, false);
+    std::snprintf(line, sizeof line,
+                  "RecordingTable::updateInternals : last.id = %llu, mask = %u, prevMask = %u, position = "
+                  "(%u, %u), prevPosition = (%u, %u),",
+                  static_cast<unsigned long long>(entry.mediaID()), entry.channelMask().word(),
+                  entry.previousChannelMask().word(), entry.position().number, entry.position().offset,
+                  entry.previousPosition().number, entry.previousPosition().offset);
+    _storage->log(line, 2, false);
+}
+
+void RecordingTable::rollback(std::uint32_t sectionID, std::uint64_t after) {
+    requireWritable();
+    {
+        Mutex::ScopedLock lock(_mutex);
+        resynchronize(sectionID, after);
+    }
+    drainSectionChanges();
+}
+
+std::uint32_t RecordingTable::rebuildFromTimeline() {
+    requireWritable();
+    std::uint32_t replayed = 0;
+    {
+        Mutex::ScopedLock lock(_mutex);
+        const TimelineEnd end = timelineEnd(*_storage);
+        replayed = resynchronize(0, end.any ? end.lastID : 0);
+    }
+    drainSectionChanges();
+    return replayed;
+}
+
+bool RecordingTable::isBehindTimeline() {
+    Mutex::ScopedLock lock(_mutex);
+    if (!isOpen()) {
+        return false;
+    }
+    const State saved = state();
+    RecordingTableElement last;
+    PagePosition at;
+    bool behind = false;
+    if (readLastEntry(last, at)) {
+        if (!describesTimeline(last)) {
+            behind = true;
+        } else {
+            restoreFrom(last, at);
+        }
+    } else {
+        resetInternals();
+    }
+    if (!behind) {
+        _dryRun = true;
+        _wouldWrite = false;
+        try {
+            if (last.position().isNull()) {
+                replayTimeline(PagePosition{}, false);
+            } else {
+                replayTimeline(last.position(), !last.channelMask().isEmpty());
+            }
+        } catch (...) {
+            _dryRun = false;
+            setState(saved);
+            throw;
+        }
+        _dryRun = false;
+        behind = _wouldWrite;
+    }
+    setState(saved);
+    return behind;
+}
+
+void RecordingTable::resumeFromTimeline() {
+    if (!isWritable()) {
+        return;
+    }
+    {
+        Mutex::ScopedLock lock(_mutex);
+        RecordingTableElement last;
+        PagePosition at;
+        if (!readLastEntry(last, at)) {
+            const std::uint32_t sectionID = _sectionID;
+            resetInternals();
+            _sectionID = sectionID;
+            replayTimeline(PagePosition{}, false);
+        } else if (!describesTimeline(last)) {
+            // Left so by an open that did not rebuild the table.
+            const TimelineEnd end = timelineEnd(*_storage);
+            resynchronize(0, end.any ? end.lastID : 0);
+        } else {
+            restoreFrom(last, at);
+            replayTimeline(last.position(), !last.channelMask().isEmpty());
+        }
+    }
+    drainSectionChanges();
+}
+
+std::uint32_t RecordingTable::replayTimeline(const PagePosition& from, bool skipSecond) {
+    TrackIterator it(*_storage, PageType::Timeline);
+    bool more = from.isNull() ? it.first() : it.seek(from) && it.next();
+    const DateTime second = _time;
+    bool skipping = skipSecond && second.isSet();
+    const std::uint64_t bound = std::uint64_t{_storage->superBlock().pageCount()} *
+                                    (_storage->superBlock().pageSize() / ItemSize) +
+                                1;
+    std::uint64_t steps = 0;
+    std::uint32_t fed = 0;
+    TimelineElement element;
+    for (; more && steps < bound; more = it.next(), ++steps) {
+        it.read(element);
+        if (element.mediaType() != 0) {
+            continue;
+        }
+        if (skipping && element.dateTime() == second) {
+            _lastTimelinePosition = it.position();
+            _lastTimelineMediaID = element.mediaID();
+            continue;
+        }
+        skipping = false;
+        updateLocked(element, it.position());
+        ++fed;
+        if (_dryRun && _wouldWrite) {
+            break;
+        }
+    }
+    return fed;
 }
 
 bool RecordingTable::recordingInterval(Interval& out) const {

@@ -5,6 +5,7 @@
 #include "storage/BadTrack.h"
 #include "storage/EventElement.h"
 #include "storage/EventTrack.h"
+#include "storage/GroupCommitTimer.h"
 #include "storage/IFreePageAllocator.h"
 #include "storage/IOverwritePreparer.h"
 #include "storage/IStorageListener.h"
@@ -24,6 +25,7 @@
 #include "storage/pager/CircularPage.h"
 #include "storage/pager/PageCache.h"
 #include "storage/pager/SuperBlock.h"
+#include "storage/transaction/GroupCommit.h"
 #include "storage/transaction/ITransactionHandler.h"
 #include "storage/transaction/PageFlushTransaction.h"
 #include "storage/util/StorageCorrector.h"
@@ -65,7 +67,11 @@ Storage::Storage()
       _logTrack(std::make_unique<LogTrack>()), _infoTrack(std::make_unique<InfoTrack>()),
       _badTrack(std::make_unique<BadTrack>()) {}
 
-Storage::~Storage() = default;
+Storage::~Storage() {
+    if (_groupTimer) {
+        _groupTimer->stop();
+    }
+}
 
 // ---------------------------------------------------------------- listeners
 
@@ -363,6 +369,18 @@ void Storage::loadTracks() {
     _infoTrack->init(*this, write, lastPage(PageType::Info));
     _textInTrack->init(*this, write, lastPage(PageType::TextIn));
     _badTrack->init(*this, write, lastPage(PageType::Bad));
+    // The recording table continues the timeline where it ends (the second
+    // in progress, the last element): with every track open, since catching
+    // up may write entries and so allocate pages. A table that cannot catch
+    // up (no page for an entry) still opens; it ends where it could.
+    try {
+        _recordingTable->resumeFromTimeline();
+    } catch (const VarnelException& e) {
+        if (e.code() != VarnelException::NotEnoughSpace) {
+            throw;
+        }
+        traceException(e);
+    }
     notifyUsage();
 }
 
@@ -374,6 +392,7 @@ void Storage::closeHandles() {
 
 void Storage::failOpen() {
     _closed = true;
+    dropPendingPages();
     try {
         closeTracks(false);
     } catch (const Exception& e) {
@@ -423,6 +442,7 @@ bool Storage::correctAtOpen(int mode, std::uint64_t& nextItemID) {
 bool Storage::open(const std::string& path, bool exclusive, int correctionMode) {
     close(true);
     Mutex::ScopedLock lock(_writeMutex);
+    _groupFailure = nullptr;
     _path = path;
     std::unique_ptr<IStorageFile> writer;
     try {
@@ -476,6 +496,7 @@ bool Storage::open(const std::string& path, bool exclusive, int correctionMode) 
         std::uint64_t next = 1;
         if (!correctAtOpen(correctionMode, next)) {
             log("[OPEN FAIL] corrupted", 0, true);
+            dropPendingPages();
             closeTracks(false);
             freePageAllocator().close();
             transactionHandler().close();
@@ -486,6 +507,8 @@ bool Storage::open(const std::string& path, bool exclusive, int correctionMode) 
         }
         _nextItemID = next;
         loadTracks();
+        // Whatever the open found is on disk.
+        _durableMediaID = next - 1;
     } catch (const Exception& e) {
         traceException(e);
         failOpen();
@@ -517,6 +540,10 @@ bool Storage::close(bool flush) {
             ok = false;
         }
     }
+    // Pages still waiting (a close without flushing, or a failed flush) stay
+    // free on disk, as any page that was never saved.
+    dropPendingPages();
+    _groupFailure = nullptr;
     try {
         ok = closeTracks(doFlush) && ok;
     } catch (const Exception& e) {
@@ -546,6 +573,8 @@ void Storage::format(const StorageFormatOptions& options) {
             throw VarnelException(VarnelException::InvalidStorage, "format of " + _path + " without a writable file");
         }
         // Whatever an earlier open held goes first: every page gets a new identity.
+        dropPendingPages();
+        _groupFailure = nullptr;
         closeTracks(false);
         freePageAllocator().close();
         transactionHandler().close();
@@ -606,6 +635,7 @@ void Storage::format(const StorageFormatOptions& options) {
         }
         closeTracks(false);
         _nextItemID = firstItemID;
+        _durableMediaID = firstItemID - 1;
         loadTracks();
         _closed = false;
         runTimeStampStep();
@@ -649,10 +679,11 @@ std::uint32_t Storage::allocatePage(const PageType& type) {
     return number;
 }
 
-void Storage::savePage(Page& page) {
+void Storage::savePage(Page& page, bool filled) {
     if (isReadOnly()) {
         return;
     }
+    throwGroupFailure();
     recordTimeStamp();
     const PageType type = page.type();
     if (type == PageType::Timeline) {
@@ -668,9 +699,32 @@ void Storage::savePage(Page& page) {
         }
         if (freePageAllocator().isListed(page.pageNumber())) {
             inTransaction = true;
+            if (type == PageType::Media && _groupCommit != nullptr && _groupCommit->accepts(page)) {
+                if (!filled) {
+                    // A flush: the page being filled rides along with the group.
+                    commitGroup(&page);
+                    return;
+                }
+                _groupCommit->add(page, clockSource().tickCount());
+                if (_groupCommit->isFull()) {
+                    commitGroup(nullptr);
+                } else if (_groupCommit->options().timer) {
+                    if (!_groupTimer) {
+                        _groupTimer = std::make_unique<GroupCommitTimer>(*this);
+                    }
+                    _groupTimer->arm();
+                }
+                return;
+            }
+            // The transaction commits the waiting group first.
             PageFlushTransaction(*this, page).run();
         } else {
             page.saveDirty();
+        }
+        if (type == PageType::Media) {
+            // A page saved on its own is the newest of its track on disk:
+            // every page before it was committed already.
+            raiseDurableMediaID(GroupCommit::durableThrough(page));
         }
     } catch (const Exception&) {
         if (!onSaveFailure(page, inTransaction)) {
@@ -680,6 +734,109 @@ void Storage::savePage(Page& page) {
 }
 
 bool Storage::onSaveFailure(Page&, bool) { return false; }
+
+// ---------------------------------------------------------------- group commit
+
+void Storage::raiseDurableMediaID(std::uint64_t id) {
+    std::uint64_t durable = _durableMediaID;
+    while (id > durable && !_durableMediaID.compare_exchange_weak(durable, id)) {
+    }
+}
+
+void Storage::throwGroupFailure() {
+    if (_groupFailure) {
+        std::rethrow_exception(_groupFailure);
+    }
+}
+
+void Storage::commitGroup(Page* current) {
+    try {
+        raiseDurableMediaID(_groupCommit->commit(current));
+    } catch (...) {
+        // The pages of the failed group stay in the tracks in memory but not
+        // on disk: building on them would commit later pages over a hole.
+        // Nothing more is written until the storage is opened again, whose
+        // recovery settles what the commit left.
+        _groupFailure = std::current_exception();
+        throw;
+    }
+}
+
+void Storage::commitPendingPages() {
+    if (_groupCommit == nullptr) {
+        return;
+    }
+    Mutex::ScopedLock lock(_writeMutex);
+    throwGroupFailure();
+    if (!_groupCommit->isEmpty()) {
+        commitGroup(nullptr);
+    }
+}
+
+void Storage::commitPendingPagesWhenDue() {
+    if (_groupCommit != nullptr && !_groupCommit->isEmpty() &&
+        static_cast<std::int32_t>(_groupCommit->dueTick() - clockSource().tickCount()) <= 0) {
+        commitGroup(nullptr);
+    }
+}
+
+int Storage::commitDuePages(bool wait) {
+    // How soon to look again when a writer holds the storage.
+    constexpr int BusyRetryMilliseconds = 5;
+    if (_groupCommit == nullptr) {
+        return -1;
+    }
+    if (wait) {
+        _writeMutex.lock();
+    } else if (!_writeMutex.tryLock()) {
+        return BusyRetryMilliseconds;
+    }
+    struct Unlock {
+        Mutex& mutex;
+        ~Unlock() { mutex.unlock(); }
+    } unlock{_writeMutex};
+    if (_groupCommit->isEmpty() || _closed) {
+        return -1;
+    }
+    const auto remaining = static_cast<std::int32_t>(_groupCommit->dueTick() - clockSource().tickCount());
+    if (remaining > 0) {
+        return remaining;
+    }
+    try {
+        commitGroup(nullptr);
+    } catch (...) {
+        if (wait) {
+            throw;
+        }
+        // Kept: the writer learns it at its next write.
+    }
+    return -1;
+}
+
+void Storage::setGroupCommitOptions(const GroupCommitOptions& options) {
+    Mutex::ScopedLock lock(_writeMutex);
+    if (_groupCommit == nullptr) {
+        return;
+    }
+    _groupCommit->setOptions(options);
+    if (!options.timer && _groupTimer) {
+        _groupTimer->stop();
+    }
+}
+
+GroupCommitOptions Storage::groupCommitOptions() const {
+    Mutex::ScopedLock lock(_writeMutex);
+    return _groupCommit != nullptr ? _groupCommit->options() : GroupCommitOptions{};
+}
+
+void Storage::dropPendingPages() {
+    if (_groupTimer) {
+        _groupTimer->stop();
+    }
+    if (_groupCommit != nullptr) {
+        _groupCommit->discard();
+    }
+}
 
 std::uint64_t Storage::secondMediaPageFirstID() {
     const std::optional<TrackListItem> entry = findTrack(PageType::Media);
@@ -717,6 +874,9 @@ std::uint64_t Storage::secondMediaPageFirstID() {
 
 void Storage::overwriteOldest() {
     Mutex::ScopedLock lock(_writeMutex);
+    // The overwrite reads the oldest pages from the file and frees pages in
+    // transactions: every filled page is committed first.
+    commitPendingPages();
     const std::uint32_t started = _clock.source().tickCount();
     const std::uint64_t freeBefore = freePageCount();
     if (!_timeline->isEmpty()) {
@@ -765,21 +925,30 @@ void Storage::clearAll() {
 
 PagePosition Storage::writeMedia(MediaElement& frame) {
     Mutex::ScopedLock lock(_writeMutex);
+    throwGroupFailure();
     frame.setMediaID(_nextItemID++);
-    return _mediaTrack->write(frame);
+    const PagePosition position = _mediaTrack->write(frame);
+    commitPendingPagesWhenDue();
+    return position;
 }
 
 PagePosition Storage::writePreEvent(MediaElement& frame) {
     Mutex::ScopedLock lock(_writeMutex);
+    throwGroupFailure();
     frame.setMediaID(_nextItemID++);
-    return _preEventTrack->write(frame);
+    const PagePosition position = _preEventTrack->write(frame);
+    commitPendingPagesWhenDue();
+    return position;
 }
 
 PagePosition Storage::writeTextIn(TextInElement& element) {
     Mutex::ScopedLock lock(_writeMutex);
+    throwGroupFailure();
     element.setMediaID(_nextItemID++);
     element.setAttribute(lastSectionID());
-    return _textInTrack->writeRecord(element);
+    const PagePosition position = _textInTrack->writeRecord(element);
+    commitPendingPagesWhenDue();
+    return position;
 }
 
 PagePosition Storage::writeTimeline(const MediaElement& frame, const PagePosition& position, bool updateSections) {
@@ -857,6 +1026,7 @@ bool Storage::hasSpaceFor(const MediaElement& frame) const {
 
 PagePosition Storage::writeEvent(EventElement& event, bool flush) {
     Mutex::ScopedLock lock(_writeMutex);
+    throwGroupFailure();
     event.setSectionID(lastSectionID());
     const PagePosition position = _eventTrack->write(event);
     if (flush) {
@@ -867,6 +1037,7 @@ PagePosition Storage::writeEvent(EventElement& event, bool flush) {
 
 bool Storage::writeInfo(const std::string& key, const std::string& value, bool flush) {
     Mutex::ScopedLock lock(_writeMutex);
+    throwGroupFailure();
     if (!hasTrack(PageType::Info) && !_infoTrack->currentPage() && freePageCount() == 0) {
         trace("CAN'T WRITE INFO: there is no page to write.\n");
         return false;
@@ -887,8 +1058,12 @@ void Storage::flushTracks() {
     if (isReadOnly() || !isValid()) {
         return;
     }
+    throwGroupFailure();
     _infoTrack->flush();
+    // The page being filled commits with the waiting group; the group
+    // commits on its own when that page has nothing new.
     _mediaTrack->flush();
+    commitPendingPages();
     _timeline->flush();
     _recordingTable->flush();
     _preEventTrack->flush();
@@ -896,6 +1071,7 @@ void Storage::flushTracks() {
     _textInTrack->flush();
     recordTimeStamp();
     _superBlock->saveHeader();
+    raiseDurableMediaID(lastIssuedItemID());
 }
 
 void Storage::flush() {
@@ -924,6 +1100,9 @@ void Storage::setNextSectionID(std::uint32_t sectionID) {
 
 void Storage::truncateAfter(std::uint32_t sectionID, std::uint64_t mediaID) {
     Mutex::ScopedLock lock(_writeMutex);
+    // The cut walks the chains back from their last pages and frees pages in
+    // transactions: every filled page is committed first.
+    commitPendingPages();
     log(textOf("[TRUNCATE_AFTER] section= %u id= %llu", sectionID, static_cast<unsigned long long>(mediaID)), 2,
         true);
     // The first frame after the cut, found from the media track itself, so
@@ -938,11 +1117,13 @@ void Storage::truncateAfter(std::uint32_t sectionID, std::uint64_t mediaID) {
     }
     flushTracks();
     _nextItemID = mediaID + 1;
+    _durableMediaID = mediaID;
 }
 
 void Storage::recordingSectionChanged(std::uint32_t sectionID) {
     log(textOf("Storage::recordingSectionChanged(): %u", sectionID), 2, true);
     _mediaTrack->flush();
+    commitPendingPages();
     _timeline->flush();
     notifySectionChanged(sectionID);
 }

@@ -4,6 +4,7 @@
 #include "base/Interval.h"
 #include "base/UniqueID.h"
 #include "base/thread/Mutex.h"
+#include "storage/GroupCommitOptions.h"
 #include "storage/IStorage.h"
 #include "storage/LogMessage.h"
 #include "storage/PagePosition.h"
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,6 +30,8 @@ namespace ostrel {
 class BadTrack;
 class EventElement;
 class EventTrack;
+class GroupCommit;
+class GroupCommitTimer;
 class IOverwritePreparer;
 class IRecordable;
 class IStorageFile;
@@ -57,6 +61,23 @@ class TimelineElement;
 // from another thread never meets a half-done append. Readers walk the
 // tracks with TrackIterators and ask the recording table and the info map,
 // which keep their own locks.
+//
+// Durability. A storage with a group commit (FixedSizeFileStorage) does not
+// save a media page that filled at once: the page waits in memory, still
+// free on disk, until its group commits (GroupCommit), which happens when
+// GroupCommitOptions::pages pages wait, when the oldest has waited
+// maxWaitMilliseconds (checked by every write, and by a timer thread of the
+// storage when no write comes), and before anything else uses the journal
+// (flush, flushTracks, close, truncateAfter, a section change, a switch of a
+// group's recording member, an overwrite step, any other transaction). So:
+// - a frame is on disk once the group holding its last byte has committed,
+//   at most maxWaitMilliseconds after its page filled (durableMediaID() says
+//   up to which media ID that holds);
+// - every frame written before a flush(), flushTracks() or close(true) is on
+//   disk when it returns; a caller that stores a record naming frames (the
+//   archiver's resume record) calls flushTracks() first.
+// A power loss loses only frames that were not on disk, and the next open
+// finds the file consistent.
 class Storage : public IStorage, public IPageCacheMonitor {
 public:
     // The correction passes at open: check only, correction, correction and recovery.
@@ -122,8 +143,25 @@ public:
     void removeTrack(const PageType& type) override;
 
     // Saves one page of a track (the first save of a newly allocated page
-    // runs as a journaled PageFlushTransaction).
-    virtual void savePage(Page& page);
+    // runs as a journaled PageFlushTransaction). `filled`: the track moves on
+    // to a new page and will not change this one again; a media page that
+    // filled waits for its group commit instead.
+    virtual void savePage(Page& page, bool filled);
+    void savePage(Page& page) { savePage(page, false); }
+
+    // The group commit (see the class comment). Commits the waiting pages now.
+    void commitPendingPages() override;
+    // Commits the waiting pages when the oldest has waited its time. Answers
+    // the milliseconds until that is due, -1 when no page waits. Without
+    // `wait` it does not wait for the write lock: a writer that holds it
+    // checks the time itself, and the answer is a short retry time. A
+    // failure is kept and raised by every later write until the storage is
+    // opened again.
+    int commitDuePages(bool wait);
+    virtual void setGroupCommitOptions(const GroupCommitOptions& options);
+    GroupCommitOptions groupCommitOptions() const;
+    // Every media frame with an ID up to this one has all its bytes on disk.
+    virtual std::uint64_t durableMediaID() const { return _durableMediaID; }
     // Whether a failed save is swallowed; the storage lets it propagate.
     virtual bool onSaveFailure(Page& page, bool inTransaction);
 
@@ -196,8 +234,10 @@ public:
     void checkTimeChange();
     void recordTimeStamp();
     void setLogEnabled(bool enabled) { _logEnabled = enabled; }
-    // The wall clock and tick counter the time stamps follow (tests move them).
+    // The wall clock and tick counter the time stamps and the group commit's
+    // waiting time follow (tests move them).
     void setClockSource(const ClockSource* source) { _clock.setSource(source); }
+    const ClockSource& clockSource() const { return _clock.source(); }
 
     // The track-list mirror.
     std::optional<TrackListItem> findTrack(const PageType& type) const;
@@ -234,6 +274,11 @@ protected:
     virtual bool correctAtOpen(int mode, std::uint64_t& nextItemID);
     IStorageFile* readerFile() const { return _reader; }
     IStorageFile* writerFile() const { return _writer.get(); }
+    // The concrete storage's group commit (none: every page is saved at once).
+    void setGroupCommit(GroupCommit* group) { _groupCommit = group; }
+    // Stops the group commit's timer and forgets the waiting pages (they
+    // stay free on disk): a close without flush, a failure.
+    void dropPendingPages();
 
     void notifyUsage();
     void notifyFormatting(bool begins);
@@ -251,6 +296,15 @@ private:
     // ID of the first frame that starts in the media track's second page
     // (0 when there is none).
     std::uint64_t secondMediaPageFirstID();
+    // Commits the waiting group when its oldest page has waited its time
+    // (the writer's own check).
+    void commitPendingPagesWhenDue();
+    // Commits the group (with `current` riding along); a failure is kept.
+    void commitGroup(Page* current);
+    // Raises the failure a group commit met: a storage whose commit failed
+    // writes nothing more until it is opened again.
+    void throwGroupFailure();
+    void raiseDurableMediaID(std::uint64_t id);
 
     std::string _path;
     std::unique_ptr<IStorageFile> _writer;
@@ -278,6 +332,11 @@ private:
     std::atomic<bool> _closed{true};
     std::atomic<bool> _logEnabled{true};
     bool _inOverwrite = false;
+
+    GroupCommit* _groupCommit = nullptr;
+    std::unique_ptr<GroupCommitTimer> _groupTimer;
+    std::exception_ptr _groupFailure;
+    std::atomic<std::uint64_t> _durableMediaID{0};
 
     mutable Mutex _listenerMutex;
     std::vector<IStorageListener*> _listeners;

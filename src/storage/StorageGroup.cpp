@@ -82,6 +82,22 @@ void StorageGroup::selectRecordingStorage(const UniqueID& groupID, std::uint32_t
               static_cast<int>(current->lastSectionID()), static_cast<int>(lastSection));
         current->setNextSectionID(lastSection + 2);
     }
+    // Recording continues in the newest section of the group: a recording
+    // member whose section another member already holds (its table lost the
+    // entries of its own) goes on in a section above them all.
+    if (current != nullptr) {
+        std::uint32_t newest = 0;
+        for (const Storage* member : recordStorages()) {
+            if (member != current && member->hasTrack(PageType::Timeline)) {
+                newest = std::max(newest, member->lastSectionID());
+            }
+        }
+        if (newest != 0 && current->lastSectionID() <= newest) {
+            trace("(%s) section %u continues above section %u\n", current->path().c_str(), current->lastSectionID(),
+                  newest);
+            current->setNextSectionID(newest + 1);
+        }
+    }
     notifyUsage();
 }
 
@@ -175,8 +191,12 @@ Storage* StorageGroup::lastStorage(const char* purpose) const {
         if (!member->hasTrack(PageType::Timeline)) {
             continue;
         }
+        // Equal sections (a member whose table lost the entry that began its
+        // section answers the section it started with): the member holding
+        // the newest media, since media IDs rise across the group.
         const std::uint32_t section = member->lastSectionID();
-        if (section != 0 && section > bestSection) {
+        if (section != 0 && (section > bestSection ||
+                             (section == bestSection && member->lastIssuedItemID() > best->lastIssuedItemID()))) {
             best = member;
             bestSection = section;
         }
@@ -490,6 +510,20 @@ std::uint32_t StorageGroup::lastSectionID() const {
 std::uint64_t StorageGroup::lastIssuedItemID() const {
     const Storage* current = _current;
     return current ? current->lastIssuedItemID() : 0;
+}
+
+std::uint64_t StorageGroup::durableMediaID() const {
+    std::uint64_t durable = 0;
+    for (const Storage* member : members()) {
+        durable = std::max(durable, member->durableMediaID());
+    }
+    return durable;
+}
+
+void StorageGroup::setGroupCommitOptions(const GroupCommitOptions& options) {
+    for (Storage* member : members()) {
+        member->setGroupCommitOptions(options);
+    }
 }
 
 // ---------------------------------------------------------------- listener side

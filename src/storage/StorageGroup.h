@@ -98,6 +98,10 @@ public:
     std::uint32_t firstSectionID() const override;
     std::uint32_t lastSectionID() const override;
     std::uint64_t lastIssuedItemID() const override;
+    // Every member's: media IDs grow across the members, and a member that
+    // recording left was flushed, so the greatest value holds for the group.
+    std::uint64_t durableMediaID() const override;
+    void setGroupCommitOptions(const GroupCommitOptions& options) override;
 
     // IStorageListener: what the members tell the group.
     void usageChanged(Storage& storage, std::uint64_t freePages, std::uint64_t totalPages) override;

@@ -172,7 +172,7 @@ Page& Track::chainPage(std::uint32_t number, IPageInitializer* initializer) {
             old.setNext(number);
             old.setNextChecksum(fresh.checksum());
         }
-        _storage->savePage(old);
+        _storage->savePage(old, true);
         if (fresh.previous() != old.pageNumber()) {
             trace("result(%d) previous(%d) change %d\n", static_cast<int>(number), static_cast<int>(fresh.previous()),
                   static_cast<int>(old.pageNumber()));

@@ -11,6 +11,7 @@
 #include "storage/pager/FreePageListPage.h"
 #include "storage/pager/SuperBlock.h"
 #include "storage/util/StorageChecker.h"
+#include "storage/util/RecordingTableVerifier.h"
 #include "storage/util/StorageCorrector.h"
 
 #include <cerrno>
@@ -30,7 +31,7 @@ const char* const Usage =
     "usage: ostrel-storage format [--repository UUID] [--page-size N] FILE SIZE_GB\n"
     "       ostrel-storage info FILE\n"
     "       ostrel-storage log FILE\n"
-    "       ostrel-storage check FILE\n"
+    "       ostrel-storage check [--full] FILE\n"
     "       ostrel-storage repair FILE\n";
 
 std::string hex(std::uint32_t value) {
@@ -142,12 +143,26 @@ int StorageTool::run(const std::vector<std::string>& args, std::ostream& out, st
     if (command == "format") {
         return format(rest, out, err);
     }
-    if (command == "info" || command == "log" || command == "check" || command == "repair") {
+    if (command == "check") {
+        std::vector<std::string> files;
+        bool full = false;
+        for (const std::string& arg : rest) {
+            if (arg == "--full") {
+                full = true;
+            } else if (arg.rfind("--", 0) == 0) {
+                return usage(err, "unknown option '" + arg + "'");
+            } else {
+                files.push_back(arg);
+            }
+        }
+        if (files.size() != 1) {
+            return usage(err, "check takes one FILE");
+        }
+        return check(files[0], full, out, err);
+    }
+    if (command == "info" || command == "log" || command == "repair") {
         if (rest.size() != 1) {
             return usage(err, command + " takes one FILE");
-        }
-        if (command == "check") {
-            return check(rest[0], out, err);
         }
         if (command == "repair") {
             return repair(rest[0], out, err);
@@ -322,14 +337,21 @@ int StorageTool::log(const std::string& path, std::ostream& out, std::ostream& e
     return 0;
 }
 
-int StorageTool::check(const std::string& path, std::ostream& out, std::ostream& /*err*/) {
+int StorageTool::check(const std::string& path, bool full, std::ostream& out, std::ostream& /*err*/) {
     CheckedStorage storage;
     try {
         if (!storage.open(path, false, Storage::CheckOnly)) {
             out << path << ": " << (storage.problem().empty() ? "not a storage file" : storage.problem()) << "\n";
             return 1;
         }
+        RecordingTableVerifier verifier(storage);
+        const bool described = verifier.verify(full ? RecordingTableVerifier::Depth::Full
+                                                    : RecordingTableVerifier::Depth::Quick);
         storage.close(false);
+        if (!described) {
+            out << path << ": " << verifier.problem() << "\n";
+            return 1;
+        }
     } catch (const Exception& e) {
         out << path << ": " << messageOf(e) << "\n";
         return 1;

@@ -15,8 +15,11 @@ namespace ostrel {
 //   info FILE   the superblock, the track list, page usage, the recorded
 //               interval, the recording sections and the info entries;
 //   log FILE    the storage's own log, oldest message first;
-//   check FILE  the consistency check of a read-only open: "ok" (status 0)
-//               or what is wrong (status 1);
+//   check [--full] FILE
+//               the consistency check of a read-only open, then the
+//               recording table against the timeline (its entries; with
+//               --full every video element and run of recording too): "ok"
+//               (status 0) or what is wrong (status 1);
 //   repair FILE opens FILE writable with correction and recovery and prints
 //               the storage-log lines the correction wrote.
 // Files are inspected read-only, except by format and repair. Every failure is one line on the error
@@ -36,7 +39,7 @@ private:
     int format(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
     int info(const std::string& path, std::ostream& out, std::ostream& err);
     int log(const std::string& path, std::ostream& out, std::ostream& err);
-    int check(const std::string& path, std::ostream& out, std::ostream& err);
+    int check(const std::string& path, bool full, std::ostream& out, std::ostream& err);
     int repair(const std::string& path, std::ostream& out, std::ostream& err);
     int usage(std::ostream& err, const std::string& problem);
 };

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <algorithm>
 #include <cstdio>
 
 namespace ostrel {
@@ -25,6 +26,39 @@ void AIOContext::read(IStorageFile& file, void* buffer, std::uint64_t offset, st
 void AIOContext::write(IStorageFile& file, const void* buffer, std::uint64_t offset, std::uint32_t length) {
     AIOControlBlock block{&file, AIOControlBlock::Write, const_cast<void*>(buffer), offset, length};
     request(&block, 1);
+}
+
+void AIOContext::writeDeferred(IStorageFile& file, const WritePiece* pieces, std::size_t count,
+                               std::uint64_t offset) {
+    std::uint64_t length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (pieces[i].data == nullptr) {
+            throw IOException(EINVAL, file.handle(), offset, 0);
+        }
+        length += pieces[i].length;
+    }
+    const auto reported = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, 0xFFFFFFFFu));
+    std::size_t done = 0;
+    try {
+        done = file.writeDeferred(pieces, count, offset);
+    } catch (const IOException&) {
+        throw;
+    } catch (const SystemException& e) {
+        throw IOException(e.code(), file.handle(), offset, reported);
+    }
+    if (done != length) {
+        throw IOException(ENOSPC, file.handle(), offset, reported);
+    }
+}
+
+void AIOContext::flush(IStorageFile& file) {
+    try {
+        file.flush();
+    } catch (const IOException&) {
+        throw;
+    } catch (const SystemException& e) {
+        throw IOException(e.code(), file.handle(), 0, 0);
+    }
 }
 
 void AIOContext::request(AIOControlBlock* blocks, std::size_t count) {

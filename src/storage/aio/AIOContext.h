@@ -1,21 +1,22 @@
 #pragma once
 
 #include "storage/aio/AIOControlBlock.h"
+#include "storage/aio/IStorageFile.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace ostrel {
 
-class IStorageFile;
-
 // Performs the positioned page and superblock transfers of every storage in
 // the process.
 //
-// The transfers run synchronously on the caller's thread. Storage files are
-// opened for direct, synchronous-data I/O, so a write returns only when the
-// device holds the data; every caller (page save, journal, superblock) needs
-// exactly that before it goes on, because the journal's ordering rests on it.
+// The transfers run synchronously on the caller's thread. A plain write
+// returns only when the device holds the data durably; every caller that
+// orders its writes (page save, journal, superblock) needs exactly that
+// before it goes on, because the journal's ordering rests on it. The group
+// commit writes runs of page bodies deferred (one transfer each, not yet
+// durable) and then issues one barrier (flush) for all of them.
 // Handing the transfer to a worker thread would only add a hand-off and a
 // wake-up to each 512 KB page write without overlapping anything: measured
 // with bench/storage/AIOContextBench.cpp, both reach the same sequential
@@ -31,6 +32,11 @@ public:
 
     void read(IStorageFile& file, void* buffer, std::uint64_t offset, std::uint32_t length);
     void write(IStorageFile& file, const void* buffer, std::uint64_t offset, std::uint32_t length);
+    // One transfer of the pieces back to back from `offset`, durable only
+    // after the next flush(); failures raise IOException as request() does.
+    void writeDeferred(IStorageFile& file, const WritePiece* pieces, std::size_t count, std::uint64_t offset);
+    // The barrier: every write that completed before it is durable afterwards.
+    void flush(IStorageFile& file);
 
     // Runs the requests in order; each has completed when the next starts.
     // A failed transfer raises IOException with the request's handle, offset

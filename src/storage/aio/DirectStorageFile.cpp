@@ -12,7 +12,12 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <climits>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace ostrel {
 namespace {
@@ -66,7 +71,8 @@ std::uint32_t DirectStorageFile::deviceSectorSize(const std::string& path) {
 }
 
 DirectStorageFile::DirectStorageFile(const std::string& path, Mode mode) : _path(path), _mode(mode) {
-    const int access = mode == Mode::ReadWrite ? (O_RDWR | O_DSYNC) : O_RDONLY;
+    // No O_DSYNC: each write says itself whether it must be durable on return.
+    const int access = mode == Mode::ReadWrite ? O_RDWR : O_RDONLY;
     const std::uint32_t deviceSector = deviceSectorSize(path);
     const bool wantDirect = isUsableSectorSize(deviceSector);
     if (wantDirect) {
@@ -134,7 +140,7 @@ std::size_t DirectStorageFile::readAt(void* buffer, std::uint64_t offset, std::s
     return done;
 }
 
-std::size_t DirectStorageFile::writeAt(const void* buffer, std::uint64_t offset, std::size_t length) {
+void DirectStorageFile::requireWritable(std::uint64_t offset, std::size_t length) const {
     if (_mode != Mode::ReadWrite) {
         throw SystemException(EBADF, "write to a read-only storage file " + _path);
     }
@@ -143,10 +149,22 @@ std::size_t DirectStorageFile::writeAt(const void* buffer, std::uint64_t offset,
         // page number that does not belong to the file.
         throw SystemException(EINVAL, "write past the end of " + _path);
     }
-    const auto* in = static_cast<const char*>(buffer);
+}
+
+std::size_t DirectStorageFile::writeVector(::iovec* parts, int count, std::uint64_t offset, bool durable) {
     std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pwrite(_fd, in + done, length - done, static_cast<off_t>(offset + done));
+    int first = 0;
+    while (first < count) {
+        ssize_t n = 0;
+        if (durable && _writeFlags) {
+            n = ::pwritev2(_fd, parts + first, count - first, static_cast<off_t>(offset + done), RWF_DSYNC);
+            if (n < 0 && (errno == EOPNOTSUPP || errno == ENOSYS)) {
+                _writeFlags = false;
+                continue;
+            }
+        } else {
+            n = ::pwritev(_fd, parts + first, count - first, static_cast<off_t>(offset + done));
+        }
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -157,6 +175,54 @@ std::size_t DirectStorageFile::writeAt(const void* buffer, std::uint64_t offset,
             break;
         }
         done += static_cast<std::size_t>(n);
+        // Steps over what went out; a short write continues in the middle of a piece.
+        for (std::size_t left = static_cast<std::size_t>(n); left > 0 && first < count;) {
+            const std::size_t step = std::min(left, parts[first].iov_len);
+            parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + step;
+            parts[first].iov_len -= step;
+            left -= step;
+            if (parts[first].iov_len == 0) {
+                ++first;
+            }
+        }
+    }
+    if (durable && !_writeFlags) {
+        flush();
+    }
+    return done;
+}
+
+std::size_t DirectStorageFile::writeAt(const void* buffer, std::uint64_t offset, std::size_t length) {
+    requireWritable(offset, length);
+    ::iovec part {
+        const_cast<void*>(buffer), length
+    };
+    return writeVector(&part, 1, offset, true);
+}
+
+std::size_t DirectStorageFile::writeDeferred(const WritePiece* pieces, std::size_t count, std::uint64_t offset) {
+    std::size_t length = 0;
+    std::vector<::iovec> parts;
+    parts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        parts.push_back({const_cast<void*>(pieces[i].data), pieces[i].length});
+        length += pieces[i].length;
+    }
+    requireWritable(offset, length);
+    std::size_t done = 0;
+    // A vector longer than the system takes in one call goes in slices.
+    for (std::size_t first = 0; first < parts.size();) {
+        const std::size_t slice = std::min<std::size_t>(parts.size() - first, IOV_MAX);
+        std::size_t sliceBytes = 0;
+        for (std::size_t i = first; i < first + slice; ++i) {
+            sliceBytes += parts[i].iov_len;
+        }
+        const std::size_t n = writeVector(parts.data() + first, static_cast<int>(slice), offset + done, false);
+        done += n;
+        if (n != sliceBytes) {
+            break;
+        }
+        first += slice;
     }
     return done;
 }

@@ -4,12 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/uio.h>
 
 namespace ostrel {
 
 // A storage file on the local file system, read and written with positioned
 // whole-sector transfers that bypass the page cache of the operating system
-// (O_DIRECT) and reach the device before they return (O_DSYNC).
+// (O_DIRECT). A plain write reaches the device before it returns (RWF_DSYNC,
+// one write at a time, as O_DSYNC would make every write); a deferred write
+// waits only for the transfer, and flush() (fdatasync) is the barrier that
+// makes it durable, so many pages can be written with one device flush.
 //
 // A file opened for writing holds an exclusive lock (flock) for as long as it
 // is open, so two processes, or two objects of one process, never write the
@@ -30,6 +34,7 @@ public:
 
     std::size_t readAt(void* buffer, std::uint64_t offset, std::size_t length) override;
     std::size_t writeAt(const void* buffer, std::uint64_t offset, std::size_t length) override;
+    std::size_t writeDeferred(const WritePiece* pieces, std::size_t count, std::uint64_t offset) override;
     void flush() override;
 
     std::uint64_t size() const override { return _size; }
@@ -47,10 +52,16 @@ public:
     static std::uint32_t deviceSectorSize(const std::string& path);
 
 private:
+    void requireWritable(std::uint64_t offset, std::size_t length) const;
+    // Writes the vector at `offset` until done, the device is full or it fails.
+    std::size_t writeVector(::iovec* parts, int count, std::uint64_t offset, bool durable);
+
     std::string _path;
     Mode _mode;
     int _fd = -1;
     bool _direct = false;
+    // The kernel takes RWF_DSYNC; without it a durable write is a write and fdatasync.
+    bool _writeFlags = true;
     std::uint64_t _size = 0;
     std::uint32_t _sectorSize = 512;
 };

@@ -241,7 +241,7 @@ void Page::requireWritable() const {
     }
 }
 
-void Page::writeRange(std::size_t offset, std::size_t length) {
+void Page::writeRange(std::size_t offset, std::size_t length, bool durable) {
     if (_readOnly || length == 0) {
         return;
     }
@@ -249,8 +249,13 @@ void Page::writeRange(std::size_t offset, std::size_t length) {
     if (writer == nullptr) {
         throw VarnelException(VarnelException::InvalidStorage, "page save on a read-only storage");
     }
-    AIOContext::instance().write(*writer, _block.data + offset, _superBlock->pageOffset(_number) + offset,
-                                 static_cast<std::uint32_t>(length));
+    const std::uint64_t at = _superBlock->pageOffset(_number) + offset;
+    if (durable) {
+        AIOContext::instance().write(*writer, _block.data + offset, at, static_cast<std::uint32_t>(length));
+    } else {
+        const WritePiece piece{_block.data + offset, length};
+        AIOContext::instance().writeDeferred(*writer, &piece, 1, at);
+    }
 }
 
 void Page::save() {
@@ -298,21 +303,33 @@ void Page::saveDirty() {
     _buffer.clearDirty();
 }
 
-void Page::saveDirtyAtOnce() {
+bool Page::saveBodyDeferred() {
     requireWritable();
-    if (_buffer.isClean()) {
-        return;
+    if (_headerOnly || _buffer.isClean()) {
+        return false;
     }
-    if (_headerOnly) {
-        saveHeader();
-        return;
-    }
-    std::size_t end = 0;
-    for (const auto& [offset, length] : _buffer.dirtyRuns()) {
-        end = std::max(end, offset + length);
-    }
+    const std::size_t unit = _superBlock->ioMinBlockSize();
+    const bool headerDirty = _buffer.mask().test(0);
+    bool wrote = false;
     SaveScope scope(*_pageCache, *this, false);
-    writeRange(0, end);
+    for (const auto& [offset, length] : _buffer.dirtyRuns()) {
+        const std::size_t from = offset == 0 ? unit : offset;
+        if (offset + length > from) {
+            writeRange(from, offset + length - from, false);
+            wrote = true;
+        }
+    }
+    _buffer.clearDirty();
+    if (headerDirty) {
+        _buffer.mask().set(0);
+    }
+    return wrote;
+}
+
+void Page::saveHeaderDeferred() {
+    requireWritable();
+    SaveScope scope(*_pageCache, *this, true);
+    writeRange(0, std::min<std::size_t>(_superBlock->ioMinBlockSize(), pageSize()), false);
     _buffer.clearDirty();
 }
 

@@ -79,6 +79,8 @@ public:
     std::uint32_t pageNumber() const { return _number; }
     bool isLoaded() const { return _number != 0; }
     DirtyMaskingBuffer& buffer() { return _buffer; }
+    // The page's bytes (pageSize of them; HeaderSize for a header-only load).
+    const std::byte* data() const { return _block.data; }
     const DirtyMaskingBuffer& buffer() const { return _buffer; }
     bool isEmpty() const { return itemCount() == 0; }
     // Fixed-size items that fit in the item area (0 without an item size).
@@ -129,14 +131,18 @@ public:
     // Writes the dirty sectors, each run in ascending order, the header sector
     // after the rest of its run.
     virtual void saveDirty();
-    // Writes everything from the header sector to the last dirty sector in one
-    // transfer. For a page whose items are changed in place and whose header
-    // says which of them are live (the free-page list), a process that dies
-    // between separate transfers leaves new items under an old header; one
-    // transfer leaves either state whole.
-    void saveDirtyAtOnce();
     // Writes the header sector only; other dirty sectors are forgotten.
     virtual void saveHeader();
+    // Writes every dirty sector but the header sector without waiting for
+    // the device (durable after the file's next flush), one transfer per
+    // run; the header sector stays dirty for a later saveHeader(). A page
+    // whose header must not name the new bytes before they are durable is
+    // saved this way, a barrier, then saveHeader(). Answers whether it wrote
+    // anything.
+    bool saveBodyDeferred();
+    // Writes the header sector without waiting for the device; it becomes
+    // durable with the file's next flush (or a later write of it).
+    void saveHeaderDeferred();
 
     // Resets the header to an empty page (count 0, offsets at IndexData, IDs,
     // channel mask and next link cleared); type, item size, checksum, previous
@@ -151,7 +157,7 @@ protected:
 
 private:
     void attach(PoolBlock block, std::size_t capacity);
-    void writeRange(std::size_t offset, std::size_t length);
+    void writeRange(std::size_t offset, std::size_t length, bool durable = true);
 
     SuperBlock* _superBlock = nullptr;
     PageCache* _pageCache = nullptr;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace ostrel {
 
@@ -225,6 +226,19 @@ void PageCache::release(std::uint32_t number, PoolBlock buffer, bool isCopy) {
     }
     _idle[number] = buffer;
     _idleOrder.emplace_back(number, buffer);
+}
+
+PoolBlock PageCache::pin(std::uint32_t number) {
+    Mutex::ScopedLock lock(_mutex);
+    const auto active = _active.find(number);
+    if (active == _active.end()) {
+        throw VarnelException(VarnelException::InvalidStorage,
+                              "page " + std::to_string(number) + " pinned while nobody holds it");
+    }
+    Entry& entry = active->second;
+    ++entry.holders;
+    entry.writer = nullptr;
+    return entry.buffer;
 }
 
 bool PageCache::isDisplaced(std::uint32_t number) const {

@@ -49,6 +49,13 @@ public:
     // writer holds the page.
     PoolBlock acquire(std::uint32_t number, bool& isCopy, Page* writerPage);
     void release(std::uint32_t number, PoolBlock buffer, bool isCopy);
+    // Keeps the buffer of active page `number` in memory, as one more
+    // holder, until unpin(): the group commit holds filled pages this way
+    // until it writes them. The page is complete: nobody writes it any more,
+    // so readers share the buffer from now on instead of copying it. Raises
+    // VarnelException when the page is not active.
+    PoolBlock pin(std::uint32_t number);
+    void unpin(std::uint32_t number, PoolBlock buffer) { release(number, buffer, false); }
     // Whether an old buffer of the page is still held by a reader: the page was
     // re-formatted under it.
     bool isDisplaced(std::uint32_t number) const;

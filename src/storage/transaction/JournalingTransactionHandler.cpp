@@ -183,6 +183,14 @@ void JournalingTransactionHandler::clearJournal() {
     _pending.clear();
 }
 
+void JournalingTransactionHandler::clearDeferred() {
+    if (_journal.isLoaded() && _journal.itemCount() > 0) {
+        _journal.resetHeader();
+        _journal.saveHeaderDeferred();
+    }
+    _pending.clear();
+}
+
 void JournalingTransactionHandler::rollbackJournal() {
     IStorage& storage = *this->storage();
     if (!_journal.isLoaded() || _journal.itemCount() == 0) {

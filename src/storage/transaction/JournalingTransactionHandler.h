@@ -24,6 +24,16 @@ public:
     void close() override;
 
     const Page& journalPage() const { return _journal; }
+
+    // The group commit's use of the journal, which performs the steps its
+    // own way (many pages, one barrier): writePending() journals the pending
+    // steps (one durable write when they fit the header's sector);
+    // clearDeferred() empties the journal with a write that the file's next
+    // barrier makes durable, then drops the steps. A power loss before that
+    // barrier leaves the steps in the journal, all performed, and the next
+    // open reads them as committed.
+    void writePending() { writeJournal(); }
+    void clearDeferred();
     // Bytes the records of one transaction may take.
     std::uint32_t capacity() const;
 

@@ -7,6 +7,8 @@
 
 namespace ostrel {
 
+Transaction::Transaction(IStorage& storage) : _storage(storage) { storage.commitPendingPages(); }
+
 void Transaction::run() {
     if (_steps.empty()) {
         return;

@@ -15,7 +15,10 @@ class IStorage;
 // as one unit.
 class Transaction {
 public:
-    explicit Transaction(IStorage& storage) : _storage(storage) {}
+    // Pages waiting for the storage's group commit are committed first: the
+    // steps a transaction builds read the track list and the free list, and
+    // its journal records must not land between a group's.
+    explicit Transaction(IStorage& storage);
     virtual ~Transaction() = default;
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

@@ -290,9 +290,12 @@ void StorageCorrector::recovery() {
     if (!last && firstTimelineElement()) {
         // The correction found no timeline to trim the other tracks to; the
         // rebuilt one may start after the first frames (a frame that waited
-        // for a key frame is not indexed). Trim now, as the next open would,
-        // so that a second open finds nothing left to change.
+        // for a key frame is not indexed) and end before records written
+        // after its last frame (a text-in record whose frame was lost). Trim
+        // now, as the next open would, so that a second open finds nothing
+        // left to change.
         truncateFront();
+        truncateBack();
     }
     recoverer.recoverRecordingTable();
     if (StorageUtility(_storage).isEmpty(PageType::Event)) {

@@ -186,6 +186,7 @@ TEST_F(ArchiveEndToEndTest, ARangeOfSeveralSectionsIsArchivedWithEveryFrameEvent
     ASSERT_NE(last, stored.byID.end());
     EXPECT_EQ(last->second.mediaType, 0);
     EXPECT_EQ(last->second.epoch, at(10, 5, 39).epochSeconds());
+    expectTablesDescribe(stored, siteTimeTable(site, at(0, 0, 0), at(23, 59, 59)));
 }
 
 TEST_F(ArchiveEndToEndTest, AResumeAfterTheSiteRecordedMoreContinuesWithoutLossOrDuplicate) {
@@ -209,6 +210,7 @@ TEST_F(ArchiveEndToEndTest, AResumeAfterTheSiteRecordedMoreContinuesWithoutLossO
     ASSERT_EQ(stored.items.size(), want.size());
     expectSame(stored.items, want, 0);
     EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 10:06:04");
+    expectTablesDescribe(stored, siteTimeTable(site, at(0, 0, 0), at(23, 59, 59), 25));
 }
 
 TEST_F(ArchiveEndToEndTest, AResumeWhosePositionTheSiteOverwroteFails) {
@@ -299,6 +301,7 @@ TEST_F(ArchiveEndToEndTest, ADisconnectMidChunkLosesNoArchivedFrameAndAResumeCom
     stored = readBack(files);
     ASSERT_EQ(stored.items.size(), want.size());
     expectSame(stored.items, want, 0);
+    expectTablesDescribe(stored, siteTimeTable(first, at(0, 0, 0), at(23, 59, 59)));
 }
 
 TEST_F(ArchiveEndToEndTest, AnInterruptedRunStoresItsResumeRecordAndAResumeCompletesTheRange) {

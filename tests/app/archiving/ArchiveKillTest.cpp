@@ -1,16 +1,28 @@
-// ostrel-archive killed with SIGKILL in the middle of a chunk, then run again
-// with --resume: both runs are child processes of the test, against an
-// in-process simulated site on loopback. Afterwards every file of the group
-// passes ostrel-storage check, and the group holds the site's recording item
-// by item: nothing before the resume point is missing and the resumed run
-// neither repeats nor skips an item.
+// ostrel-archive killed with SIGKILL (inside a chunk, at a chunk's end as its
+// resume record is stored, soon after it, while recording moves to another
+// member), then run again with --resume: both runs are child processes of
+// the test, against an in-process simulated site on loopback. Afterwards
+// every file of the group passes ostrel-storage check (full), the group holds
+// the site's recording item by item: nothing before the resume point is
+// missing and the resumed run neither repeats nor skips an item, and the
+// recording tables describe exactly that: sections and runs against the
+// site's time table, first and last entries against the media tracks.
+//
+// A few seeded kill points per test run by default; OSTREL_KILL_POINTS=N
+// adds N more, at seeded random places.
 #include "app/support/ArchiveTestSupport.h"
 #include "base/DateTime.h"
+#include "base/Exception.h"
 #include "ostrel-sitesim/SiteServer.h"
+#include "ostrel-sitesim/SyntheticRecording.h"
+#include "storage/aio/DirectStorageFile.h"
+#include "storage/pager/SuperBlock.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <chrono>
 #include <csignal>
@@ -168,6 +180,20 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
+// Whether the storage file's superblock lists a timeline: recording has
+// moved into it. Read while another process writes the file: a superblock
+// that does not load counts as not yet.
+bool hasTimeline(const std::string& path) {
+    try {
+        DirectStorageFile file(path, DirectStorageFile::Mode::ReadOnly);
+        SuperBlock superBlock;
+        superBlock.load(&file, nullptr, 0, file.sectorSize());
+        return superBlock.isValid() && superBlock.findTrack(PageType::Timeline).has_value();
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
 // Three hours of one video channel at 1 frame a second (a key frame every
 // other second) and one audio channel, with an event every minute and a
 // text-in record every two minutes: six chunks of archiving.
@@ -186,6 +212,29 @@ RecordingDescription recording() {
     return d;
 }
 
+// The same with pauses: three seconds missing inside the second chunk, five
+// minutes inside the third (the local table closes its run with a stop at
+// each).
+RecordingDescription recordingWithPauses() {
+    RecordingDescription d = recording();
+    d.sections = {{1, at(10, 0, 0), at(10, 40, 29)}, {2, at(10, 40, 33), at(11, 14, 59)}, {3, at(11, 20, 0), at(12, 29, 59)}};
+    return d;
+}
+
+// Where the first run is killed. Its progress lines (its output is not a
+// terminal) come at every chunk's end and every 5 s: the time between the
+// first line past 10:30:00 and the first past 11:00:00 measures a chunk, and
+// the kill comes `fraction` of that after the second line (0: at the line,
+// as the chunk's resume record is being stored). With `onSwitch`, the kill
+// comes `switchDelay` after the second member's superblock first lists a
+// timeline instead: recording moved there, a new section began.
+struct KillPoint {
+    std::string name;
+    double fraction = 0;
+    bool onSwitch = false;
+    std::chrono::milliseconds switchDelay{0};
+};
+
 class ArchiveKillTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -193,10 +242,6 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
         std::ofstream(dir + "/password") << "admin\n";
-        SiteSettings settings;
-        settings.recording = recording();
-        site = std::make_unique<SiteServer>(settings);
-        port = site->start();
     }
     void TearDown() override {
         site.reset();
@@ -204,6 +249,13 @@ protected:
         if (std::getenv("OSTREL_KEEP_TEST_FILES") == nullptr) {
             std::filesystem::remove_all(dir);
         }
+    }
+
+    void startSite(const RecordingDescription& description) {
+        SiteSettings settings;
+        settings.recording = description;
+        site = std::make_unique<SiteServer>(settings);
+        port = site->start();
     }
 
     std::vector<std::string> archiveArgs(const std::vector<std::string>& files, bool resume) const {
@@ -226,51 +278,95 @@ protected:
         return args;
     }
 
-    void killAndResume(uint32_t pagesA, uint32_t pagesB, bool recordingMoves);
+    // `points` plus OSTREL_KILL_POINTS more at seeded random places (with
+    // `switches`, some of them as recording moves to the second member).
+    std::vector<KillPoint> withExtraPoints(std::vector<KillPoint> points, bool switches, uint32_t seed) const;
+    void killAndResume(uint32_t pagesA, uint32_t pagesB, bool recordingMoves, const std::vector<KillPoint>& points);
 
     std::string dir;
     std::unique_ptr<SiteServer> site;
     uint16_t port = 0;
 };
 
-// Three seeded kill points: for each, a fresh group of two files of the given
-// sizes (8 KB pages), a first run killed with SIGKILL some time after its
-// first resume record was stored, a second run with --resume, then the check
-// and the comparison.
-void ArchiveKillTest::killAndResume(uint32_t pagesA, uint32_t pagesB, bool recordingMoves) {
+// The three seeded kill points inside a chunk the test always had.
+std::vector<KillPoint> midChunkPoints() {
+    std::mt19937 random(20240101);
+    std::vector<KillPoint> points;
+    for (int point = 0; point < 3; ++point) {
+        const double fraction = 0.1 + 0.8 * static_cast<double>(random() % 1000) / 1000.0;
+        points.push_back({"inside a chunk, " + std::to_string(fraction) + " of it", fraction});
+    }
+    return points;
+}
+
+std::vector<KillPoint> ArchiveKillTest::withExtraPoints(std::vector<KillPoint> points, bool switches,
+                                                        uint32_t seed) const {
+    const char* extra = std::getenv("OSTREL_KILL_POINTS");
+    const long count = extra != nullptr ? std::strtol(extra, nullptr, 10) : 0;
+    std::mt19937 random(seed);
+    for (long i = 0; i < count; ++i) {
+        const uint32_t kind = random() % (switches ? 4 : 3);
+        const double fraction = static_cast<double>(random() % 1000) / 1000.0;
+        if (kind == 0) {
+            points.push_back({"inside a chunk, " + std::to_string(fraction) + " of it", fraction});
+        } else if (kind == 1) {
+            points.push_back({"at a chunk's end", 0.0});
+        } else if (kind == 2) {
+            points.push_back({"soon after a chunk's record, " + std::to_string(fraction / 10) + " of a chunk",
+                              fraction / 10});
+        } else {
+            const auto delay = std::chrono::milliseconds(random() % 400);
+            points.push_back({"recording moved, " + std::to_string(delay.count()) + " ms later", 0, true, delay});
+        }
+    }
+    return points;
+}
+
+// For each kill point: a fresh group of two files of the given sizes (8 KB
+// pages), a first run killed with SIGKILL there, a second run with --resume,
+// then the checks and the comparisons.
+void ArchiveKillTest::killAndResume(uint32_t pagesA, uint32_t pagesB, bool recordingMoves,
+                                    const std::vector<KillPoint>& points) {
     const std::vector<StoredItem> want = expectedItems(*site, 0);
     ASSERT_GT(want.size(), 0u);
-    std::mt19937 random(20240101);
-    for (int point = 0; point < 3; ++point) {
-        SCOPED_TRACE("kill point " + std::to_string(point));
+    const SyntheticRecording& rec = site->recording();
+    const std::vector<SyntheticRecording::Span> spans = rec.spans(0);
+    bool cut = false;
+    const std::size_t events = rec.events(spans, spans.front().firstEpoch(), spans.back().lastEpoch(), UINT32_MAX,
+                                          UINT32_MAX, UINT32_MAX, SIZE_MAX, cut)
+                                   .size();
+    const DateTime lastSecond = DateTime::fromEpochSeconds(spans.back().lastEpoch());
+    const std::vector<Interval> siteTable = siteTimeTable(*site, at(9, 0, 0), lastSecond);
+    for (std::size_t point = 0; point < points.size(); ++point) {
+        const KillPoint& kill = points[point];
+        SCOPED_TRACE("kill point " + std::to_string(point) + ": " + kill.name);
         const std::string sub = dir + "/" + std::to_string(point);
         std::filesystem::create_directory(sub);
         const std::vector<std::string> files = {sub + "/a.strg", sub + "/b.strg"};
         formatStorage(files[0], pagesA);
         formatStorage(files[1], pagesB);
 
-        // The first run's progress lines (its output is not a terminal) tell
-        // the recording time reached. Once it is past the end of the first
-        // chunk, frames of the second were archived, and they were queued
-        // after the store of the first chunk's resume record: a record is in
-        // the group. The time between that line and the next one past the
-        // second chunk's end measures a chunk; the kill comes at a random
-        // fraction of that into the third.
-        const double fraction = 0.1 + 0.8 * static_cast<double>(random() % 1000) / 1000.0;
         {
             ChildProcess first(archiveArgs(files, false), sub + "/first.err");
             ASSERT_TRUE(first.started());
             // Generous bounds: a run takes seconds, but on a machine whose cores
             // and disk are busy with other work it has been seen to take minutes.
             const auto deadline = Clock::now() + std::chrono::seconds(600);
-            ASSERT_TRUE(first.waitForProgressPast(at(10, 30, 0), deadline))
-                << first.output() << fileText(sub + "/first.err");
-            const auto firstChunkEnd = Clock::now();
-            ASSERT_TRUE(first.waitForProgressPast(at(11, 0, 0), deadline))
-                << first.output() << fileText(sub + "/first.err");
-            const auto delay = std::chrono::duration_cast<std::chrono::microseconds>((Clock::now() - firstChunkEnd) *
-                                                                                     fraction);
-            std::this_thread::sleep_for(delay);
+            if (kill.onSwitch) {
+                while (!hasTimeline(files[1]) && Clock::now() < deadline) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+                std::this_thread::sleep_for(kill.switchDelay);
+            } else {
+                ASSERT_TRUE(first.waitForProgressPast(at(10, 30, 0), deadline))
+                    << first.output() << fileText(sub + "/first.err");
+                const auto firstChunkEnd = Clock::now();
+                ASSERT_TRUE(first.waitForProgressPast(at(11, 0, 0), deadline))
+                    << first.output() << fileText(sub + "/first.err");
+                const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(
+                    (Clock::now() - firstChunkEnd) * kill.fraction);
+                std::this_thread::sleep_for(delay);
+            }
             first.killHard();
             const int status = first.wait(Clock::now() + std::chrono::seconds(10));
             // A run that finished before the kill proves nothing about a kill.
@@ -288,7 +384,7 @@ void ArchiveKillTest::killAndResume(uint32_t pagesA, uint32_t pagesB, bool recor
             << fileText(sub + "/second.out") << fileText(sub + "/second.err");
 
         for (const std::string& file : files) {
-            ChildProcess check({OSTREL_STORAGE_TOOL, "check", file}, sub + "/check.err", sub + "/check.out");
+            ChildProcess check({OSTREL_STORAGE_TOOL, "check", "--full", file}, sub + "/check.err", sub + "/check.out");
             ASSERT_TRUE(check.started());
             EXPECT_EQ(check.wait(Clock::now() + std::chrono::seconds(60)), 0)
                 << file << ": " << fileText(sub + "/check.out") << fileText(sub + "/check.err");
@@ -303,8 +399,8 @@ void ArchiveKillTest::killAndResume(uint32_t pagesA, uint32_t pagesB, bool recor
             // Recording moved to b, and b holds the newest sections.
             EXPECT_GT(stored.lastSections[1], stored.lastSections[0]);
         }
-        // One event a minute, each on its frame, none written twice.
-        EXPECT_EQ(stored.events.size(), 180u);
+        // The site's events, each on its frame, none written twice.
+        EXPECT_EQ(stored.events.size(), events);
         std::set<uint64_t> eventFrames;
         for (const EventElement& event : stored.events) {
             const auto frame = stored.byID.find(event.mediaID());
@@ -313,20 +409,35 @@ void ArchiveKillTest::killAndResume(uint32_t pagesA, uint32_t pagesB, bool recor
             EXPECT_EQ(frame->second.epoch, event.dateTime().epochSeconds());
             EXPECT_TRUE(eventFrames.insert(event.mediaID()).second) << "two events on media ID " << event.mediaID();
         }
-        EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 12:59:59");
+        EXPECT_EQ(stored.info.at("LastVideoTime"), lastSecond.toString());
+        expectTablesDescribe(stored, siteTable);
     }
 }
 
 TEST_F(ArchiveKillTest, AResumeAfterSigkillMidChunkCompletesTheGroupWithoutLossOrDuplicate) {
+    startSite(recording());
     // a holds the whole recording (about 950 pages; the margin covers pages
     // the cut back to the record leaves allocated); b stays empty.
-    killAndResume(2000, 100, false);
+    killAndResume(2000, 100, false, withExtraPoints(midChunkPoints(), false, 1));
 }
 
 // Recording moves from a to b half way: a, the member recording moved away
 // from, is left by the kill with its recording table behind its timeline.
+// One kill more as recording moves (b's first section begins).
 TEST_F(ArchiveKillTest, AResumeAfterSigkillWhereRecordingMovedToAnotherMember) {
-    killAndResume(450, 800, true);
+    startSite(recording());
+    std::vector<KillPoint> points = midChunkPoints();
+    points.push_back({"recording moved, 30 ms later", 0, true, std::chrono::milliseconds(30)});
+    killAndResume(450, 800, true, withExtraPoints(points, true, 2));
+}
+
+// Pauses in the site's recording (stop entries in the table): a kill at a
+// chunk's end, as its resume record is stored, and one soon after.
+TEST_F(ArchiveKillTest, AResumeAfterSigkillAroundAChunksRecordOfARecordingWithPauses) {
+    startSite(recordingWithPauses());
+    killAndResume(2000, 100, false,
+                  withExtraPoints({{"at a chunk's end", 0.0}, {"soon after a chunk's record, 0.03 of a chunk", 0.03}},
+                                  false, 3));
 }
 
 } // namespace

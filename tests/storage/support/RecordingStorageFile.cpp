@@ -26,6 +26,17 @@ std::size_t RecordingStorageFile::readAt(void* buffer, std::uint64_t offset, std
     return n;
 }
 
+std::size_t RecordingStorageFile::writeDeferred(const WritePiece* pieces, std::size_t count, std::uint64_t offset) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto* data = static_cast<const std::uint8_t*>(pieces[i].data);
+        bytes.insert(bytes.end(), data, data + pieces[i].length);
+    }
+    const std::size_t done = writeAt(bytes.data(), offset, bytes.size());
+    _writes.back().deferred = true;
+    return done;
+}
+
 std::size_t RecordingStorageFile::writeAt(const void* buffer, std::uint64_t offset, std::size_t length) {
     if (offset % _sectorSize != 0 || length % _sectorSize != 0) {
         throw SystemException(EINVAL, "unaligned write");

@@ -19,6 +19,21 @@ std::size_t SharedStorageFile::writeAt(const void* buffer, std::uint64_t offset,
     return _file.writeAt(buffer, offset, length);
 }
 
+std::size_t SharedStorageFile::writeDeferred(const WritePiece* pieces, std::size_t count, std::uint64_t offset) {
+    if (!_writable) {
+        throw SystemException(EBADF, "write on a read-only handle");
+    }
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _file.writeDeferred(pieces, count, offset);
+}
+
+void SharedStorageFile::flush() {
+    if (_writable) {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _file.flush();
+    }
+}
+
 StorageFileOpener MemoryFile::opener() {
     return [this](const std::string&, bool writable) -> std::unique_ptr<IStorageFile> {
         if (!exists) {

@@ -20,7 +20,8 @@ public:
 
     std::size_t readAt(void* buffer, std::uint64_t offset, std::size_t length) override;
     std::size_t writeAt(const void* buffer, std::uint64_t offset, std::size_t length) override;
-    void flush() override {}
+    std::size_t writeDeferred(const WritePiece* pieces, std::size_t count, std::uint64_t offset) override;
+    void flush() override;
     std::uint64_t size() const override { return _file.size(); }
     std::uint32_t sectorSize() const override { return _file.sectorSize(); }
     bool isWritable() const override { return _writable; }

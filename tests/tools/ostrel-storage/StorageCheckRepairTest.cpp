@@ -1,6 +1,10 @@
 #include "ostrel-storage/StorageTool.h"
 #include "storage/FixedSizeFileStorage.h"
 #include "storage/MediaElement.h"
+#include "storage/RecordingTable.h"
+#include "storage/RecordingTableElement.h"
+#include "storage/TimelineElement.h"
+#include "storage/TrackIterator.h"
 #include "storage/pager/SuperBlock.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +109,64 @@ TEST(StorageCheckRepairTest, CheckReportsDamageThatRepairMends) {
     result = run({"check", path});
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(result.out, "ok\n");
+}
+
+// A recording table whose last entry begins a second section at a frame of
+// the first (as a resume used to leave it): the open's own check accepts it,
+// the table's check does not.
+TEST(StorageCheckRepairTest, CheckFindsARecordingTableThatMisdescribesTheTimeline) {
+    Directory dir;
+    const std::string path = dir.path + "/s.strg";
+    std::uint64_t offset = 0;
+    std::uint32_t pageSize = 0;
+    recordFile(path, offset, pageSize);
+    for (const char* depth : {"", "--full"}) {
+        std::vector<std::string> args = {"check", path};
+        if (*depth != '\0') {
+            args.insert(args.begin() + 1, depth);
+        }
+        const Result result = run(args);
+        EXPECT_EQ(result.status, 0) << result.out;
+        EXPECT_EQ(result.out, "ok\n");
+    }
+    {
+        FixedSizeFileStorage storage;
+        ASSERT_TRUE(storage.open(path, true, 2));
+        TrackIterator timeline(storage, PageType::Timeline);
+        TimelineElement element;
+        PagePosition position;
+        for (bool more = timeline.first(); more; more = timeline.next()) {
+            timeline.read(element);
+            position = timeline.position();
+            if (element.dateTime() == DateTime(2024, 3, 1, 10, 0, 30)) {
+                break;
+            }
+        }
+        TrackIterator table(storage, PageType::RecordingTable);
+        ASSERT_TRUE(table.first());
+        RecordingTableElement entry;
+        table.read(entry);
+        entry.setSectionID(2);
+        entry.setDateTime(element.dateTime());
+        entry.setPosition(position);
+        entry.setMediaID(element.mediaID());
+        {
+            Mutex::ScopedLock lock(storage.writeMutex());
+            storage.recordingTable().write(entry);
+            storage.recordingTable().flush();
+        }
+        storage.close(false);
+    }
+    for (const char* depth : {"", "--full"}) {
+        std::vector<std::string> args = {"check", path};
+        if (*depth != '\0') {
+            args.insert(args.begin() + 1, depth);
+        }
+        const Result result = run(args);
+        EXPECT_EQ(result.status, 1) << depth;
+        EXPECT_NE(result.out.find(path + ": recording table: entry"), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(run({"check", "--deep", path}).status, 2);
 }
 
 TEST(StorageCheckRepairTest, MissingFileIsReported) {

@@ -171,57 +171,32 @@ void StorageRecoverer::recoverRecordingTable() {
         log("[RECOVERY] no need to recover recording table");
         return;
     }
-    RecordingTableElement lastSection;
-    PagePosition sectionPosition;
-    bool hasSection = false;
-    {
-        TrackIterator rt(_storage, PageType::RecordingTable);
-        if (rt.last()) {
-            rt.read(lastSection);
-            hasSection = true;
-            sectionPosition = lastSection.position();
-        }
-    }
-    TrackIterator timeline(_storage, PageType::Timeline);
-    bool need = !hasSection;
-    if (hasSection) {
-        if (!timeline.seek(sectionPosition)) {
-            need = true; // the section names a timeline element that is gone
-        } else {
-            for (bool more = timeline.next(); more; more = timeline.next()) {
-                TimelineElement element;
-                timeline.read(element);
-                if (element.mediaType() == 0 && element.channelMask().word() != lastSection.channelMask().word()) {
-                    need = true;
-                    break;
-                }
-            }
-        }
-    }
-    if (!need) {
-        log("[RECOVERY] no need to recover recording table");
-        return;
-    }
-    log(CorrectionText::format("[RECOVERY] recovery recording table from timeline (%u, %u) prev (%u, %u)",
-                               sectionPosition.number, sectionPosition.offset, lastSection.previousPosition().number,
-                               lastSection.previousPosition().offset));
     const std::optional<TrackListItem> entry = _storage.findTrack(PageType::RecordingTable);
     RecordingTable table;
     table.init(_storage, true, entry ? entry->lastPage() : 0);
-    int updated = 0;
-    bool more = hasSection && timeline.seek(sectionPosition) ? timeline.next() : timeline.first();
-    for (; more; more = timeline.next()) {
-        TimelineElement element;
-        timeline.read(element);
-        if (element.mediaType() != 0) {
-            continue;
-        }
-        _storage.setTimeStamp(timeline.page().timeStamp());
-        table.update(element, timeline.position());
-        ++updated;
+    // The table continues from its last entry as the recorder would have
+    // written it: a table opened over the timeline's end would take every
+    // element before that end for time going backwards.
+    if (!table.isBehindTimeline()) {
+        table.close(false);
+        log("[RECOVERY] no need to recover recording table");
+        return;
     }
+    RecordingTableElement last;
+    PagePosition position;
+    {
+        TrackIterator rt(_storage, PageType::RecordingTable);
+        if (rt.last()) {
+            rt.read(last);
+            position = last.position();
+        }
+    }
+    log(CorrectionText::format("[RECOVERY] recovery recording table from timeline (%u, %u) prev (%u, %u)",
+                               position.number, position.offset, last.previousPosition().number,
+                               last.previousPosition().offset));
+    const std::uint32_t updated = table.rebuildFromTimeline();
     table.close(true);
-    log(CorrectionText::format("[RECOVERY] recording table %d items updated", updated));
+    log(CorrectionText::format("[RECOVERY] recording table %d items updated", static_cast<int>(updated)));
 }
 
 } // namespace ostrel
