@@ -716,9 +716,15 @@ void Storage::savePage(Page& page, bool filled) {
                 }
                 return;
             }
+            if (type == PageType::Media) {
+                saveTableBeforeFrames();
+            }
             // The transaction commits the waiting group first.
             PageFlushTransaction(*this, page).run();
         } else {
+            if (type == PageType::Media) {
+                saveTableBeforeFrames();
+            }
             page.saveDirty();
         }
         if (type == PageType::Media) {
@@ -749,7 +755,42 @@ void Storage::throwGroupFailure() {
     }
 }
 
+void Storage::saveTableBeforeFrames() {
+    // A member the recording switched to continues the group's sections: the
+    // number of its section is kept nowhere but in its table's entries. Were
+    // its frames (and the timeline recovery rebuilds from them) on disk
+    // before any entry, a power loss would leave a table rebuilt in section 1,
+    // below the sections of the members recorded before it. (An overwrite
+    // that drops every entry of the table leaves the same.) So while the
+    // table has no page on disk, its entries, and the timeline elements they
+    // name (recovery drops a table without a timeline), go to disk before
+    // the frames; recovery cuts both back to the frames on disk. The group
+    // keeps waiting meanwhile: its pages are free on disk until it commits,
+    // so the transactions of the timeline and the table may come first.
+    // (The track list of the superblock, unlike its mirror, names only
+    // pages on disk.)
+    TrackListItem onDisk;
+    if (_savingTableFirst || _inOverwrite || isReadOnly() ||
+        _superBlock->findTrack(PageType::RecordingTable, onDisk) >= 0 || _recordingTable->lastSectionID() <= 1) {
+        return;
+    }
+    const Page* table = _recordingTable->currentPage();
+    if (table == nullptr || !table->isLoaded() || table->itemCount() == 0) {
+        return;
+    }
+    _savingTableFirst = true;
+    try {
+        _timeline->flush();
+        _recordingTable->flush();
+    } catch (...) {
+        _savingTableFirst = false;
+        throw;
+    }
+    _savingTableFirst = false;
+}
+
 void Storage::commitGroup(Page* current) {
+    saveTableBeforeFrames();
     try {
         raiseDurableMediaID(_groupCommit->commit(current));
     } catch (...) {
@@ -768,7 +809,9 @@ void Storage::commitPendingPages() {
     }
     Mutex::ScopedLock lock(_writeMutex);
     throwGroupFailure();
-    if (!_groupCommit->isEmpty()) {
+    // (An overwrite reads the oldest pages from the file: it always has the
+    // group committed.)
+    if (!_groupCommit->isEmpty() && (!_savingTableFirst || _inOverwrite)) {
         commitGroup(nullptr);
     }
 }
@@ -875,7 +918,15 @@ std::uint64_t Storage::secondMediaPageFirstID() {
 void Storage::overwriteOldest() {
     Mutex::ScopedLock lock(_writeMutex);
     // The overwrite reads the oldest pages from the file and frees pages in
-    // transactions: every filled page is committed first.
+    // transactions: every filled page is committed first, and the page being
+    // filled with them. Dropping the timeline's first page saves the page
+    // after it, whose elements may name frames of that page: were the
+    // elements on disk and not their frames, while every frame before them
+    // is freed, recovery would find a timeline naming nothing it could cut
+    // back to.
+    if (_groupCommit != nullptr && !isReadOnly()) {
+        _mediaTrack->flush();
+    }
     commitPendingPages();
     const std::uint32_t started = _clock.source().tickCount();
     const std::uint64_t freeBefore = freePageCount();

@@ -301,6 +301,9 @@ private:
     void commitPendingPagesWhenDue();
     // Commits the group (with `current` riding along); a failure is kept.
     void commitGroup(Page* current);
+    // Before frames of a member whose section lives only in memory become
+    // durable: saves the timeline and the recording table first.
+    void saveTableBeforeFrames();
     // Raises the failure a group commit met: a storage whose commit failed
     // writes nothing more until it is opened again.
     void throwGroupFailure();
@@ -332,6 +335,9 @@ private:
     std::atomic<bool> _closed{true};
     std::atomic<bool> _logEnabled{true};
     bool _inOverwrite = false;
+    // saveTableBeforeFrames() is at work: its transactions leave the
+    // waiting group alone.
+    bool _savingTableFirst = false;
 
     GroupCommit* _groupCommit = nullptr;
     std::unique_ptr<GroupCommitTimer> _groupTimer;

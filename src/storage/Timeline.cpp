@@ -179,7 +179,24 @@ std::uint32_t Timeline::firstTimeStamp() const {
     return header.timeStamp();
 }
 
-bool Timeline::hasSinglePage() const { return _current->isLoaded() && _current->previous() == 0; }
+bool Timeline::hasSinglePage() const {
+    if (!_current->isLoaded()) {
+        return false;
+    }
+    if (_current->previous() == 0) {
+        return true;
+    }
+    // A page appended but not written to yet, right after the first page:
+    // every element lies on the first page. (Recovery leaves one so when it
+    // cuts the elements of frames that never reached the disk.) Dropping the
+    // first page would drop every element and leave the frames, and the
+    // recording table's entries, without their timeline.
+    if (_current->itemCount() != 0) {
+        return false;
+    }
+    const std::optional<TrackListItem> entry = _storage->findTrack(PageType::Timeline);
+    return entry && entry->firstPage() == _current->previous();
+}
 
 std::uint32_t Timeline::relocateMediaPage(std::uint32_t oldPage, std::uint32_t newPage, std::uint32_t stopPage) {
     requireWritable();

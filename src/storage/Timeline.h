@@ -40,7 +40,8 @@ public:
     std::uint64_t firstMediaID();
     // Time stamp of the first page (0 for an empty timeline).
     std::uint32_t firstTimeStamp() const;
-    // Whether the timeline consists of one page.
+    // Whether every element of the timeline lies on one page: it has a
+    // single page, or an empty page being filled right after its first.
     bool hasSinglePage() const;
     // After a media, pre-event or text-in page moved from `oldPage` to
     // `newPage`: every element pointing into the old page is pointed at the
