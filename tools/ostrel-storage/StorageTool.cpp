@@ -422,24 +422,28 @@ int StorageTool::fullCheck(const std::string& path, bool json, std::ostream& out
         // it reads are known to be sound.
         bool tableSound = checker.hasSuperBlock();
         for (const IntegrityFinding& finding : findings) {
-            if (((finding.track == "TIML" || finding.track == "RTBL") && finding.damagesPage) || finding.page == 0) {
+            if (finding.damagesPage || finding.page == 0) {
                 tableSound = false;
             }
         }
         if (tableSound) {
             CheckedStorage storage;
-            if (!storage.open(path, false, Storage::CheckOnly)) {
-                findings.push_back(IntegrityFinding{0, 0, "",
-                                                    storage.problem().empty() ? "not a storage file" : storage.problem(),
-                                                    false});
-                ++count;
-            } else {
-                RecordingTableVerifier verifier(storage);
-                if (!verifier.verify(RecordingTableVerifier::Depth::Full)) {
-                    findings.push_back(IntegrityFinding{0, 0, "", verifier.problem(), false});
+            try {
+                if (!storage.open(path, false, Storage::CheckOnly)) {
+                    findings.push_back(IntegrityFinding{
+                        0, 0, "", storage.problem().empty() ? "not a storage file" : storage.problem(), false});
                     ++count;
+                } else {
+                    RecordingTableVerifier verifier(storage);
+                    if (!verifier.verify(RecordingTableVerifier::Depth::Full)) {
+                        findings.push_back(IntegrityFinding{0, 0, "", verifier.problem(), false});
+                        ++count;
+                    }
+                    storage.close(false);
                 }
-                storage.close(false);
+            } catch (const Exception& e) {
+                findings.push_back(IntegrityFinding{0, 0, "", "the storage does not open: " + messageOf(e), false});
+                ++count;
             }
         }
     } catch (const Exception& e) {

@@ -740,7 +740,9 @@ bool StorageRepairer::run() {
         if (!_quarantined.empty()) {
             std::string list;
             for (std::uint32_t page : _quarantined) list += (list.empty() ? "" : ", ") + std::to_string(page);
-            _actions.insert(_actions.begin(), "BAD: pages " + list + " taken out of use");
+            _actions.insert(_actions.begin(),
+                            std::string(_quarantined.size() == 1 ? "BAD: page " : "BAD: pages ") + list +
+                                " taken out of use");
         }
         if (!storage.close(true)) {
             _problem = "the mended storage does not close cleanly";
