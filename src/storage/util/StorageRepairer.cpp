@@ -5,6 +5,7 @@
 #include "storage/FixedSizeFileStorage.h"
 #include "storage/MediaElement.h"
 #include "storage/RecordingTableElement.h"
+#include "storage/TextInElement.h"
 #include "storage/TimelineElement.h"
 #include "storage/VarnelException.h"
 #include "storage/aio/IStorageFile.h"
@@ -135,7 +136,26 @@ private:
     std::set<std::pair<std::uint32_t, std::uint32_t>> _relinked;
     bool _timelineHeadLost = false;
     bool _timelineTailLost = false;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> _indexGaps;
+    // A run of media IDs whose timeline elements were on damaged timeline
+    // pages, between the kept pages around it (0 at the track's start), with
+    // the indexing state the elements before it left.
+    struct IndexGap {
+        std::uint64_t from = 0;
+        std::uint64_t to = ~std::uint64_t{0};
+        std::uint32_t pageBefore = 0;
+        std::uint32_t pageAfter = 0;
+        std::map<std::uint32_t, std::pair<std::uint32_t, std::uint16_t>> groups;
+        std::map<std::pair<std::uint16_t, std::uint32_t>, PagePosition> previous;
+        bool filled = false;
+    };
+    std::vector<IndexGap> _indexGaps;
+    // Pages the repair formats anew (a timeline page in place of a damaged one).
+    std::set<std::uint32_t> _taken;
+    // Per new timeline page, the last element it holds of each media type and channel.
+    std::map<std::uint32_t, std::map<std::pair<std::uint16_t, std::uint32_t>, PagePosition>> _filledLast;
+    std::map<std::uint64_t, PagePosition> _filledAt;
+    std::uint32_t takeFreePage();
+    void fillIndexGaps();
 };
 
 void StorageRepairer::Work::run() {
@@ -170,6 +190,7 @@ void StorageRepairer::Work::run() {
         _release.insert(page);
     }
     compactTimeline();
+    fillIndexGaps();
     relinkTimelinePrevious();
     compactEvents();
     mendRecordingTable();
@@ -366,8 +387,7 @@ void StorageRepairer::Work::compactTimeline() {
     for (const IntegrityChecker::TrackState& track : _checker.tracks()) {
         if (track.entry.type() == PageType::Timeline) {
             for (std::uint32_t page : track.damaged) {
-                act("TIML: page " + std::to_string(page) +
-                    " taken out: the frames it indexed are no longer found through the timeline");
+                act("TIML: damaged page " + std::to_string(page) + " taken out");
             }
         }
     }
@@ -380,12 +400,22 @@ void StorageRepairer::Work::compactTimeline() {
     // Where a damaged timeline page left: the frames between the elements
     // on either side lost their index.
     std::optional<std::uint64_t> lastKept;
-    std::optional<std::uint64_t> gapFrom;
-    if (_timelineHeadLost) gapFrom = 0;
+    std::optional<IndexGap> gap;
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint16_t>> groups;
+    std::map<std::pair<std::uint16_t, std::uint32_t>, PagePosition> previous;
+    if (_timelineHeadLost) {
+        gap.emplace();
+        gap->pageAfter = chain->second.front();
+    }
     std::uint32_t before = 0;
     for (std::uint32_t number : chain->second) {
         if (_relinked.count({before, number}) != 0) {
-            gapFrom = lastKept.value_or(0);
+            gap.emplace();
+            gap->from = lastKept.value_or(0);
+            gap->pageBefore = before;
+            gap->pageAfter = number;
+            gap->groups = groups;
+            gap->previous = previous;
         }
         before = number;
         page.load(number, false);
@@ -396,11 +426,17 @@ void StorageRepairer::Work::compactTimeline() {
             const std::uint32_t offset = first + i * TimelineElement::FixedSize;
             element.readAt(page.buffer(), offset);
             if (frameHeld(element.mediaType(), element.mediaPosition(), element.mediaID())) {
-                if (gapFrom) {
-                    _indexGaps.push_back({*gapFrom, element.mediaID()});
-                    gapFrom.reset();
+                if (gap) {
+                    gap->to = element.mediaID();
+                    _indexGaps.push_back(*gap);
+                    gap.reset();
                 }
                 lastKept = element.mediaID();
+                const PagePosition at{number, first + static_cast<std::uint32_t>(kept.size()) * TimelineElement::FixedSize};
+                previous[{element.mediaType(), element.channelMask().word()}] = at;
+                if (element.mediaType() == 0) {
+                    groups[element.channelMask().word()] = {element.gopID(), element.frameIndex()};
+                }
                 kept.push_back(element);
                 keptFrom.push_back(offset);
                 keepChannel(element);
@@ -437,11 +473,171 @@ void StorageRepairer::Work::compactTimeline() {
         page.setChannelMask(BitMask32(mask));
         page.save();
     }
-    if (_timelineTailLost || gapFrom) {
-        _indexGaps.push_back({gapFrom.value_or(lastKept.value_or(0)), ~std::uint64_t{0}});
-    }
+    // A gap at the end needs nothing: the storage's recovery indexes the
+    // frames after the timeline's last element when it opens.
     if (dropped > 0) {
         act("TIML: " + std::to_string(dropped) + " elements naming frames no longer held taken out");
+    }
+}
+
+std::uint32_t StorageRepairer::Work::takeFreePage() {
+    std::set<std::uint32_t> used(_quarantine.begin(), _quarantine.end());
+    for (const auto& [name, chain] : _chains) used.insert(chain.begin(), chain.end());
+    for (std::uint32_t number : _checker.badPages()) used.insert(number);
+    used.insert(_taken.begin(), _taken.end());
+    if (const std::optional<TrackListItem> list = _superBlock.findTrack(PageType::FreePageList)) {
+        used.insert(list->firstPage());
+    }
+    for (std::uint32_t number = 1; number <= _superBlock.pageCount(); ++number) {
+        if (used.count(number) == 0) {
+            _taken.insert(number);
+            return number;
+        }
+    }
+    return 0;
+}
+
+void StorageRepairer::Work::fillIndexGaps() {
+    // The frames a damaged timeline page indexed are still on their pages:
+    // they are indexed again, by the timeline's own rules, on a page of
+    // their own in the damaged page's place.
+    const auto chain = _chains.find("TIML");
+    if (chain == _chains.end()) {
+        return;
+    }
+    struct Held {
+        std::uint64_t id;
+        PagePosition at;
+        TimelineElement element;
+    };
+    Page page(&_superBlock, &_cache);
+    for (IndexGap& gap : _indexGaps) {
+        if (gap.to == ~std::uint64_t{0}) {
+            continue;
+        }
+        std::vector<Held> held;
+        for (const char* name : {"MDEA", "PEVT", "TEXT"}) {
+            const auto source = _chains.find(name);
+            if (source == _chains.end()) continue;
+            const bool text = std::string(name) == "TEXT";
+            for (std::uint32_t number : source->second) {
+                page.load(number, true);
+                if (page.itemCount() == 0 || page.lastItemID() <= gap.from || page.firstItemID() >= gap.to) continue;
+                std::vector<std::pair<std::uint32_t, std::uint64_t>> items;
+                if (text) {
+                    for (std::uint32_t i = 0; i < page.itemCount(); ++i) {
+                        const std::uint32_t offset = page.firstItemOffset() + i * TextInElement::FixedSize;
+                        items.push_back({offset, 0});
+                    }
+                } else {
+                    for (const Frame& frame : framesOf(page)) items.push_back({frame.offset, frame.end - frame.offset});
+                }
+                for (const auto& [offset, size] : items) {
+                    TimelineElement element;
+                    if (text) {
+                        TextInElement record;
+                        record.readAt(page.buffer(), offset);
+                        element.setMediaType(3);
+                        element.setFrameIndex(record.frameIndex());
+                        element.setGopID(record.gopID());
+                        element.setChannelMask(record.channelMask());
+                        element.setLinkedChannelMask(record.linkedChannelMask());
+                        element.setDateTime(record.dateTime());
+                        element.setMediaID(record.mediaID());
+                        element.setTotalSize(TextInElement::FixedSize);
+                    } else {
+                        MediaElement frame;
+                        frame.readAt(page.buffer(), offset);
+                        element.setMediaType(frame.mediaType());
+                        element.setFrameIndex(frame.frameIndex());
+                        element.setGopID(frame.gopID());
+                        element.setChannelMask(frame.channelMask());
+                        element.setLinkedChannelMask(frame.linkedChannelMask());
+                        element.setDateTime(frame.dateTime());
+                        element.setMediaID(frame.mediaID());
+                        element.setTotalSize(static_cast<std::uint32_t>(size));
+                    }
+                    if (element.mediaID() <= gap.from || element.mediaID() >= gap.to) continue;
+                    element.setMediaPosition(PagePosition{number, offset});
+                    held.push_back(Held{element.mediaID(), PagePosition{number, offset}, element});
+                }
+            }
+        }
+        std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.id < b.id; });
+        // Which frames the timeline indexes: key frames, text-in records, and
+        // frames that continue the group of pictures of their channel.
+        std::vector<TimelineElement> elements;
+        for (Held& frame : held) {
+            TimelineElement& element = frame.element;
+            const std::uint32_t mask = element.channelMask().word();
+            const auto group = gap.groups.find(mask);
+            const bool indexed = element.mediaType() == 3 || element.frameIndex() == 0 ||
+                                 (group != gap.groups.end() && group->second.first == element.gopID() &&
+                                  group->second.second + 1 == element.frameIndex());
+            if (!indexed) continue;
+            if (element.mediaType() == 0) gap.groups[mask] = {element.gopID(), element.frameIndex()};
+            elements.push_back(element);
+        }
+        if (elements.empty()) {
+            gap.filled = true;
+            continue;
+        }
+        const std::uint32_t capacity = (_superBlock.pageSize() - Page::IndexData) / TimelineElement::FixedSize;
+        if (elements.size() > capacity) {
+            continue;  // More than one page ever held: left to the loss report.
+        }
+        const std::uint32_t number = takeFreePage();
+        if (number == 0) {
+            continue;
+        }
+        Page before(&_superBlock, &_cache);
+        Page after(&_superBlock, &_cache);
+        if (gap.pageBefore != 0) before.load(gap.pageBefore, false);
+        after.load(gap.pageAfter, false);
+        Page fresh(&_superBlock, &_cache);
+        fresh.format(PageType::Timeline, number, TimelineElement::FixedSize, gap.pageBefore,
+                     gap.pageBefore != 0 ? before.checksum() : 0);
+        std::uint32_t mask = 0;
+        std::map<std::pair<std::uint16_t, std::uint32_t>, PagePosition> last;
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+            TimelineElement& element = elements[i];
+            const std::pair<std::uint16_t, std::uint32_t> key{element.mediaType(), element.channelMask().word()};
+            const auto previous = gap.previous.find(key);
+            element.setPreviousPosition(previous == gap.previous.end() ? PagePosition{} : previous->second);
+            const PagePosition at{number, Page::IndexData + static_cast<std::uint32_t>(i) * TimelineElement::FixedSize};
+            element.writeAt(fresh.buffer(), at.offset);
+            gap.previous[key] = at;
+            last[key] = at;
+            _filledAt[element.mediaID()] = at;
+            if (element.marksChannel()) mask |= element.channelMask().word();
+        }
+        fresh.setItemCount(static_cast<std::uint32_t>(elements.size()));
+        fresh.setFirstItemOffset(Page::IndexData);
+        fresh.setLastItemOffset(Page::IndexData + static_cast<std::uint32_t>(elements.size() - 1) * TimelineElement::FixedSize);
+        fresh.setFirstItemID(elements.front().mediaID());
+        fresh.setLastItemID(elements.back().mediaID());
+        fresh.setChannelMask(BitMask32(mask));
+        fresh.setTimeStamp(after.timeStamp());
+        fresh.setNext(gap.pageAfter);
+        fresh.setNextChecksum(after.checksum());
+        fresh.save();
+        if (gap.pageBefore != 0) {
+            before.setNext(number);
+            before.setNextChecksum(fresh.checksum());
+            before.save();
+        } else {
+            _superBlock.setTrackFirst(PageType::Timeline, number, fresh.checksum());
+        }
+        after.setPrevious(number);
+        after.setPreviousChecksum(fresh.checksum());
+        after.save();
+        auto& pages = chain->second;
+        pages.insert(std::find(pages.begin(), pages.end(), gap.pageAfter), number);
+        _filledLast[number] = last;
+        gap.filled = true;
+        act("TIML: page " + std::to_string(number) + " indexes anew the " + std::to_string(elements.size()) +
+            " frames whose elements were on a damaged page (media IDs " + std::to_string(gap.from + 1) + "~" +
+            std::to_string(gap.to - 1) + ")");
     }
 }
 
@@ -454,7 +650,12 @@ void StorageRepairer::Work::loseUnindexed() {
     Page page(&_superBlock, &_cache);
     MediaElement frame;
     TimelineElement element;
-    for (const auto& [from, to] : _indexGaps) {
+    for (const IndexGap& gap : _indexGaps) {
+        if (gap.filled) {
+            continue;
+        }
+        const std::uint64_t from = gap.from;
+        const std::uint64_t to = gap.to;
         for (const char* name : {"MDEA", "PEVT"}) {
             const auto chain = _chains.find(name);
             if (chain == _chains.end()) continue;
@@ -496,7 +697,15 @@ void StorageRepairer::Work::relinkTimelinePrevious() {
     const std::set<std::uint32_t> pages(chain->second.begin(), chain->second.end());
     Page page(&_superBlock, &_cache);
     TimelineElement element;
+    // The elements a new page holds are where those after it that pointed
+    // into the damaged page now point.
+    std::map<std::pair<std::uint16_t, std::uint32_t>, PagePosition> recent;
     for (std::uint32_t number : chain->second) {
+        const auto filled = _filledLast.find(number);
+        if (filled != _filledLast.end()) {
+            recent = filled->second;
+            continue;
+        }
         page.load(number, false);
         bool changed = false;
         for (std::uint32_t i = 0; i < page.itemCount(); ++i) {
@@ -504,7 +713,8 @@ void StorageRepairer::Work::relinkTimelinePrevious() {
             element.readAt(page.buffer(), offset);
             PagePosition previous = resolve(element.previousPosition());
             if (!previous.isNull() && pages.count(previous.number) == 0) {
-                previous = PagePosition{};
+                const auto at = recent.find({element.mediaType(), element.channelMask().word()});
+                previous = at == recent.end() ? PagePosition{} : at->second;
             }
             if (!(previous == element.previousPosition())) {
                 element.setPreviousPosition(previous);
@@ -540,7 +750,11 @@ void StorageRepairer::Work::compactEvents() {
         for (std::uint32_t i = 0; i < page.itemCount(); ++i) {
             event.readAt(page.buffer(), first + i * EventElement::FixedSize);
             const bool gone = _removed.count(keyOf(event.timelinePos())) != 0;
-            const PagePosition position = gone ? PagePosition{} : resolve(event.timelinePos());
+            PagePosition position = gone ? PagePosition{} : resolve(event.timelinePos());
+            if (!gone && timelinePages.count(position.number) == 0) {
+                const auto filled = _filledAt.find(event.mediaID());
+                if (filled != _filledAt.end()) position = filled->second;
+            }
             bool valid = false;
             if (!gone && timelinePages.count(position.number) != 0) {
                 lookup.load(position.number, true);
@@ -629,6 +843,7 @@ void StorageRepairer::Work::rewriteFreeList() {
     }
     for (std::uint32_t number : _quarantine) used[number] = true;
     for (std::uint32_t number : _checker.badPages()) used[number] = true;
+    for (std::uint32_t number : _taken) used[number] = true;
     std::optional<TrackListItem> entry = _superBlock.findTrack(PageType::FreePageList);
     std::uint32_t listPage = entry ? entry->firstPage() : 0;
     if (listPage == 0 || _quarantine.count(listPage) != 0 || !_superBlock.isValidPageNumber(listPage)) {

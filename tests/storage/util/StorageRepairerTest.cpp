@@ -130,8 +130,8 @@ TEST(StorageRepairerTest, TheRecordedImageHasSeveralPagesPerBigTrackAndPassesThe
 
 // Each kind of damage at the start, middle and end of each track: the check
 // finds it; after the repair the check passes, the recording table
-// describes the timeline, and every frame whose bytes and index lie on
-// undamaged pages reads back unchanged.
+// describes the timeline, and every frame whose bytes lie on undamaged pages
+// reads back unchanged through the timeline.
 TEST(StorageRepairerTest, EveryKindOfDamageIsFoundAndRepairedWithoutLosingUndamagedFrames) {
     const RecordedImage& image = RecordedImage::get();
     std::map<std::uint64_t, test::StoredFrame> original;
@@ -171,8 +171,9 @@ TEST(StorageRepairerTest, EveryKindOfDamageIsFoundAndRepairedWithoutLosingUndama
             storage->close(false);
             std::size_t lost = 0;
             for (const auto& [id, frame] : original) {
-                const bool onDamage = frame.element.number == target.page ||
-                                      std::find(frame.pages.begin(), frame.pages.end(), target.page) != frame.pages.end();
+                // A frame whose timeline element was on the damaged page is
+                // indexed again: only frames whose own bytes were there go.
+                const bool onDamage = std::find(frame.pages.begin(), frame.pages.end(), target.page) != frame.pages.end();
                 const auto found = repaired.find(id);
                 if (found == repaired.end()) {
                     ++lost;
