@@ -35,6 +35,9 @@ std::map<std::uint64_t, StoredFrame> framesThroughTimeline(Storage& storage) {
     std::map<std::uint64_t, StoredFrame> frames;
     TrackIterator timeline(storage, PageType::Timeline);
     TimelineElement element;
+    MediaTrackIterator mediaTrack(storage, PageType::Media);
+    MediaTrackIterator preEventTrack(storage, PageType::PreEvent);
+    Page page(&storage.superBlock(), &storage.pageCache());
     for (bool more = timeline.first(); more; more = timeline.next()) {
         timeline.read(element);
         if (element.mediaType() == 3) {
@@ -43,10 +46,10 @@ std::map<std::uint64_t, StoredFrame> framesThroughTimeline(Storage& storage) {
         StoredFrame frame;
         frame.element = timeline.position();
         frame.position = element.mediaPosition();
-        Page page(&storage.superBlock(), &storage.pageCache());
-        page.load(frame.position.number, true);
-        const PageType type = page.type();
-        MediaTrackIterator media(storage, type);
+        if (page.pageNumber() != frame.position.number) {
+            page.load(frame.position.number, true);
+        }
+        MediaTrackIterator& media = page.type() == PageType::PreEvent ? preEventTrack : mediaTrack;
         if (!media.seek(frame.position)) {
             continue;
         }
