@@ -94,6 +94,56 @@ bool OverwritePreparer::advance() {
             _scanIndex = 1 - _scanIndex;
             return true;
         }
+        // The link does not hold. When the successor links back to the scan
+        // page, only the scan page's copy of its checksum changed (the scan
+        // page is on its way out anyway); otherwise the successor is damaged
+        // and the chain is picked up after it, the damaged page going onto
+        // the bad-page track once the overwrite has passed it.
+        auto sound = [&](Page& page, std::uint32_t previous) {
+            if (!(page.type() == PageType::Media) || page.previous() != previous ||
+                page.superChecksum() != superBlock.checksum()) {
+                return false;
+            }
+            try {
+                page.checkHeader();
+            } catch (const Exception&) {
+                return false;
+            }
+            return true;
+        };
+        // Read ahead while recording goes on, a successor the writer has not
+        // saved yet looks just the same: only the overwrite itself, which
+        // runs after every filled page was committed, steps over damage.
+        if (!_overwriting) {
+            candidate.release();
+            scan().loadHeader(own, false);
+            return false;
+        }
+        if (sound(candidate, own) && candidate.previousChecksum() == ownChecksum) {
+            char line[160];
+            std::snprintf(line, sizeof line,
+                          "[QUARANTINE] MDEA page %u: its link to page %u was damaged; the overwrite goes on", own, next);
+            _storage->log(line, 1, false);
+            scan().release();
+            _scanIndex = 1 - _scanIndex;
+            return true;
+        }
+        if (!isProtected(next)) {
+            std::uint32_t after = candidate.type() == PageType::Media ? candidate.next() : 0;
+            if (after == 0 || !superBlock.isValidPageNumber(after)) {
+                after = _storage->pageLinkingBackTo(PageType::Media, next);
+            }
+            if (after != 0 && superBlock.isValidPageNumber(after)) {
+                candidate.loadHeader(after, false);
+                if (sound(candidate, next)) {
+                    _storage->quarantinePage(next, PageType::Media, after,
+                                             candidate.itemCount() > 0 ? candidate.firstItemID() : 0);
+                    scan().release();
+                    _scanIndex = 1 - _scanIndex;
+                    return true;
+                }
+            }
+        }
         candidate.release();
         scan().loadHeader(own, false);
         return false;
@@ -148,6 +198,11 @@ std::uint32_t OverwritePreparer::complete(std::uint64_t before, FreePageList& pa
     if (_storage == nullptr) {
         return 0;
     }
+    struct Overwriting {
+        explicit Overwriting(bool& flag) : _flag(flag) { _flag = true; }
+        ~Overwriting() { _flag = false; }
+        bool& _flag;
+    } overwriting(_overwriting);
     collectQueued(before, pagesToFree);
     if (!scan().isLoaded() || (_queue.empty() && scan().lastItemID() < before)) {
         collectAll(before, pagesToFree);

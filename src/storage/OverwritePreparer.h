@@ -48,6 +48,9 @@ private:
     std::size_t _scanIndex = 0;
     std::deque<Summary> _queue;
     std::uint32_t _capacity = 1;
+    // Inside complete(): the overwrite runs, every filled page is on disk,
+    // and a successor that does not link back is damage to step over.
+    bool _overwriting = false;
 };
 
 } // namespace ostrel

@@ -1,4 +1,5 @@
 #include "storage/Storage.h"
+#include "storage/util/StorageRepairer.h"
 
 #include "base/Exception.h"
 #include "base/Trace.h"
@@ -439,7 +440,73 @@ bool Storage::correctAtOpen(int mode, std::uint64_t& nextItemID) {
     return StorageCorrector::correctAtOpen(*this, mode, nextItemID);
 }
 
+namespace {
+// The repair opens the storage itself; that open must not repair again.
+thread_local int repairDepth = 0;
+} // namespace
+
 bool Storage::open(const std::string& path, bool exclusive, int correctionMode) {
+    _correctionFailed = false;
+    _openedWritable = false;
+    bool opened = false;
+    std::string failure;
+    try {
+        opened = openOnce(path, exclusive, correctionMode);
+    } catch (const VarnelException& e) {
+        if (e.code() != VarnelException::StorageCorrupted || !_openedWritable || correctionMode == CheckOnly ||
+            repairDepth > 0) {
+            throw;
+        }
+        failure = e.toString();
+    }
+    if (opened || (!_correctionFailed && failure.empty()) || !_openedWritable || correctionMode == CheckOnly ||
+        repairDepth > 0) {
+        return opened;
+    }
+    std::vector<std::string> lines;
+    if (!repairAfterFailedOpen(path, lines)) {
+        if (!failure.empty()) {
+            throw VarnelException(VarnelException::StorageCorrupted, "cannot be repaired: " + failure);
+        }
+        return false;
+    }
+    if (!openOnce(path, exclusive, correctionMode)) {
+        return false;
+    }
+    for (const std::string& line : lines) {
+        log("[REPAIR] " + line, 0, false);
+    }
+    log("[REPAIR] done", 0, true);
+    return true;
+}
+
+bool Storage::repairAfterFailedOpen(const std::string& path, std::vector<std::string>& lines) {
+    ++repairDepth;
+    struct Leave {
+        ~Leave() { --repairDepth; }
+    } leave;
+    try {
+        std::unique_ptr<IStorageFile> file = openHandle(path, false);
+        if (!file || !file->isWritable()) {
+            return false;
+        }
+        StorageRepairer repairer(*file);
+        const bool repaired = repairer.run();
+        lines = repairer.actions();
+        for (const StorageRepairer::LostRange& range : repairer.lost()) {
+            lines.push_back("lost " + range.toString());
+        }
+        if (!repaired) {
+            trace("Storage::open: %s cannot be repaired: %s\n", path.c_str(), repairer.problem().c_str());
+        }
+        return repaired && repairer.hadFindings();
+    } catch (const Exception& e) {
+        traceException(e);
+        return false;
+    }
+}
+
+bool Storage::openOnce(const std::string& path, bool exclusive, int correctionMode) {
     close(true);
     Mutex::ScopedLock lock(_writeMutex);
     _groupFailure = nullptr;
@@ -456,6 +523,7 @@ bool Storage::open(const std::string& path, bool exclusive, int correctionMode) 
         }
         _writer = std::move(writer);
         _reader = _writer.get();
+        _openedWritable = _writer->isWritable();
     } else {
         std::unique_ptr<IStorageFile> reader;
         try {
@@ -466,6 +534,7 @@ bool Storage::open(const std::string& path, bool exclusive, int correctionMode) 
         if (!reader && !writer) {
             return false;
         }
+        _openedWritable = writer && writer->isWritable();
         _writer = std::move(writer);
         _readerHandle = std::move(reader);
         _reader = _readerHandle ? _readerHandle.get() : _writer.get();
@@ -495,6 +564,7 @@ bool Storage::open(const std::string& path, bool exclusive, int correctionMode) 
         log(textOf("[OPEN] %s time_stamp_basis = %u", path.c_str(), _superBlock->timeStampBasis()), 2, false);
         std::uint64_t next = 1;
         if (!correctAtOpen(correctionMode, next)) {
+            _correctionFailed = true;
             log("[OPEN FAIL] corrupted", 0, true);
             dropPendingPages();
             closeTracks(false);
@@ -951,6 +1021,7 @@ void Storage::overwriteOldest() {
         clearAll();
     }
     freePageAllocator().settle();
+    settleQuarantine();
     trace("OVERWRITE: %u pages removed (%u msec)\n", static_cast<unsigned>(freePageCount() - freeBefore),
           _clock.source().tickCount() - started);
 }
@@ -958,6 +1029,22 @@ void Storage::overwriteOldest() {
 void Storage::overwriteBefore(std::uint64_t before) {
     _mediaTrack->overwrite(before);
     _preEventTrack->overwrite(before);
+    // A damaged page the media track just stepped over took frames after
+    // `before` with it.
+    _lostBefore = 0;
+    for (const Quarantined& page : _quarantined) {
+        if (hasLeft(page)) {
+            _lostBefore = std::max(_lostBefore, page.lostBefore);
+        }
+    }
+    if (_lostBefore > before) {
+        // A damaged page took frames after `before` with it: what indexes
+        // them goes too.
+        before = _lostBefore;
+        _timeline->overwrite(before);
+        _mediaTrack->overwrite(before);
+        _preEventTrack->overwrite(before);
+    }
     _recordingTable->overwrite(before);
     _eventTrack->overwrite(before);
     _textInTrack->overwrite(before);
@@ -1177,6 +1264,83 @@ void Storage::recordingSectionChanged(std::uint32_t sectionID) {
     commitPendingPages();
     _timeline->flush();
     notifySectionChanged(sectionID);
+}
+
+void Storage::quarantinePage(std::uint32_t number, const PageType& type, std::uint32_t successor,
+                             std::uint64_t lostBefore) {
+    for (const Quarantined& page : _quarantined) {
+        if (page.page == number) {
+            return;
+        }
+    }
+    _quarantined.push_back(Quarantined{number, type, successor, lostBefore});
+}
+
+std::uint32_t Storage::pageLinkingBackTo(const PageType& type, std::uint32_t damaged) {
+    const std::optional<TrackListItem> entry = findTrack(type);
+    if (!entry) {
+        return 0;
+    }
+    Page page(_superBlock.get(), _pageCache.get());
+    std::uint32_t number = entry->lastPage();
+    for (std::uint32_t steps = 0; number != 0 && steps <= _superBlock->pageCount(); ++steps) {
+        if (!_superBlock->isValidPageNumber(number) || number == damaged) {
+            return 0;
+        }
+        try {
+            page.loadHeader(number, false);
+        } catch (const Exception&) {
+            return 0;
+        }
+        if (!(page.type() == type)) {
+            return 0;
+        }
+        if (page.previous() == damaged) {
+            return number;
+        }
+        number = page.previous();
+    }
+    return 0;
+}
+
+bool Storage::hasLeft(const Quarantined& page) {
+    if (!(page.type == PageType::Media)) {
+        return true;  // The other tracks step over it as they trim.
+    }
+    const std::optional<TrackListItem> entry = findTrack(PageType::Media);
+    if (!entry || entry->firstPage() == page.successor) {
+        return true;
+    }
+    Page first(_superBlock.get(), _pageCache.get());
+    try {
+        first.loadHeader(entry->firstPage(), false);
+    } catch (const Exception&) {
+        return false;
+    }
+    return page.lostBefore != 0 && first.itemCount() > 0 && first.firstItemID() >= page.lostBefore;
+}
+
+void Storage::settleQuarantine() {
+    std::vector<Quarantined> pending;
+    for (const Quarantined& page : _quarantined) {
+        if (!hasLeft(page)) {
+            pending.push_back(page);
+            continue;
+        }
+        const std::string lost = page.lostBefore != 0
+                                     ? "what it held before media ID " + std::to_string(page.lostBefore) + " is lost"
+                                     : "what it held is lost";
+        bool listed = false;
+        try {
+            listed = _badTrack->add(page.page);
+        } catch (const Exception& e) {
+            traceException(e);
+        }
+        log(textOf("[QUARANTINE] %s page %u damaged, taken out of use%s: %s", page.type.toString().c_str(), page.page,
+                   listed ? "" : " (the bad-page track is full)", lost.c_str()),
+            1, true);
+    }
+    _quarantined.swap(pending);
 }
 
 bool Storage::addBadPage(std::uint32_t number) {

@@ -113,6 +113,11 @@ public:
     // it holds no valid storage (the files then stay open so that a format
     // can follow) or it was found corrupted. Damage that cannot be mended
     // raises VarnelException code 4 and leaves the storage closed.
+    //
+    // A writable open whose correction finds damage it cannot mend takes the
+    // damaged pages out of use (the full check and repair of the storage
+    // utility), logs what that cost ("[REPAIR] ..."), and opens again: damage
+    // confined to data pages never leaves a storage unopenable.
     bool open(const std::string& path, bool exclusive, int correctionMode);
     bool open(const std::string& path, bool exclusive) { return open(path, exclusive, CorrectionAndRecovery); }
     bool open(const std::string& path) { return open(path, false, CorrectionAndRecovery); }
@@ -263,6 +268,15 @@ public:
     BadTrack& badTrack() { return *_badTrack; }
     // Records a page the storage stopped using.
     bool addBadPage(std::uint32_t number);
+    // A page the overwrite found damaged while it trimmed the oldest data of
+    // a track: it leaves the track at once and goes onto the bad-page track
+    // (with a storage log line naming it and what was lost) as soon as the
+    // overwrite has freed pages. `lostBefore`, when not 0, is the first media
+    // ID after the items lost with it: the other tracks are trimmed up to it.
+    void quarantinePage(std::uint32_t number, const PageType& type, std::uint32_t successor, std::uint64_t lostBefore);
+    // The page of the track of `type` whose previous link names `damaged`,
+    // found by walking the chain back from its last page; 0 when none.
+    std::uint32_t pageLinkingBackTo(const PageType& type, std::uint32_t damaged);
     Mutex& writeMutex() const { return _writeMutex; }
 
 protected:
@@ -291,6 +305,12 @@ private:
     void runTimeStampStep();
     void closeHandles();
     void failOpen();
+    // One open as the correction leaves it; sets _correctionFailed when the
+    // correction refused the file.
+    bool openOnce(const std::string& path, bool exclusive, int correctionMode);
+    // Repairs the file at `path` after a failed open; answers whether it did
+    // anything, with the lines to log once the storage is open.
+    bool repairAfterFailedOpen(const std::string& path, std::vector<std::string>& lines);
     std::uint64_t timelineNextItemID();
     // The overwrite step's cut when the timeline has a single page: the media
     // ID of the first frame that starts in the media track's second page
@@ -333,6 +353,21 @@ private:
     std::atomic<std::uint32_t> _timeStamp{0};
     TimeStampClock _clock;
     std::atomic<bool> _closed{true};
+    // What the last open attempt found: the correction refused the file; a
+    // writable handle was open.
+    struct Quarantined {
+        std::uint32_t page;
+        PageType type;
+        std::uint32_t successor;
+        std::uint64_t lostBefore;
+    };
+    // Whether the track no longer reaches the quarantined page.
+    bool hasLeft(const Quarantined& page);
+    std::vector<Quarantined> _quarantined;
+    std::uint64_t _lostBefore = 0;
+    void settleQuarantine();
+    bool _correctionFailed = false;
+    bool _openedWritable = false;
     std::atomic<bool> _logEnabled{true};
     bool _inOverwrite = false;
     // saveTableBeforeFrames() is at work: its transactions leave the

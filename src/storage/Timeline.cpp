@@ -125,17 +125,34 @@ void Timeline::dropFirstPage() {
         clearTables();
         return;
     }
-    const std::uint32_t nextNumber = first->next();
+    std::uint32_t nextNumber = first->next();
     const std::uint32_t nextChecksum = first->nextChecksum();
-    Page& next = loadPageToOverwrite(nextNumber);
-    if (!(next.type() == PageType::Timeline) || next.checksum() != nextChecksum || next.previous() != number) {
-        if (&next == &_overwritePage) {
+    const std::uint32_t firstChecksum = first->checksum();
+    Page* linked = nullptr;
+    try {
+        linked = &loadPageToOverwrite(nextNumber);
+        if (!(linked->type() == PageType::Timeline) || linked->checksum() != nextChecksum ||
+            linked->previous() != number) {
+            linked = nullptr;
+        }
+    } catch (const VarnelException&) {
+        linked = nullptr;
+    }
+    if (linked == nullptr) {
+        if (_overwritePage.isLoaded() && _overwritePage.pageNumber() == nextNumber) {
             _overwritePage.release();
         }
-        throw VarnelException(VarnelException::StorageCorrupted,
-                              "timeline page " + std::to_string(nextNumber) + " does not follow page " +
-                                  std::to_string(number));
+        // A damaged page is stepped over (it goes onto the bad-page track);
+        // the frames it indexed are overwritten with it.
+        linked = stepOverDamaged(number, firstChecksum, nextNumber);
+        if (linked == nullptr) {
+            throw VarnelException(VarnelException::StorageCorrupted,
+                                  "timeline page " + std::to_string(nextNumber) + " does not follow page " +
+                                      std::to_string(number));
+        }
+        nextNumber = linked->pageNumber();
     }
+    Page& next = *linked;
     const bool isCurrent = &next == _current;
     if (isCurrent) {
         prepareForTransaction(next);

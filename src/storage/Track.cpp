@@ -266,6 +266,65 @@ void Track::loadLinked(Page& page, std::uint32_t number, std::uint32_t checksum,
     page.loadVerified(number, pageType(), checksum, readOnly);
 }
 
+Page* Track::stepOverDamaged(std::uint32_t from, std::uint32_t fromChecksum, std::uint32_t next) {
+    const SuperBlock& superBlock = _storage->superBlock();
+    if (!superBlock.isValidPageNumber(next) || isWritingPage(next)) {
+        return nullptr;
+    }
+    auto sound = [&](Page& page, std::uint32_t previous) {
+        if (!(page.type() == pageType()) || page.previous() != previous ||
+            page.superChecksum() != superBlock.checksum()) {
+            return false;
+        }
+        try {
+            page.checkHeader();
+        } catch (const VarnelException&) {
+            return false;
+        }
+        return true;
+    };
+    std::uint32_t after = 0;
+    try {
+        Page& candidate = loadPageToOverwrite(next);
+        if (sound(candidate, from) && candidate.previousChecksum() == fromChecksum) {
+            // Only the link kept in the page on its way out changed.
+            _storage->log("[QUARANTINE] " + pageType().toString() + " page " + std::to_string(from) +
+                              ": its link to page " + std::to_string(next) + " was damaged; the overwrite goes on",
+                          1, false);
+            return &candidate;
+        }
+        after = candidate.next();
+    } catch (const VarnelException&) {
+        after = 0;
+    }
+    if (_overwritePage.isLoaded() && _overwritePage.pageNumber() == next) {
+        _overwritePage.release();
+    }
+    if (after == 0 || !superBlock.isValidPageNumber(after)) {
+        // The damaged page's own link is gone: the page that links back to it.
+        after = _storage->pageLinkingBackTo(pageType(), next);
+    }
+    if (after == 0 || !superBlock.isValidPageNumber(after)) {
+        return nullptr;
+    }
+    try {
+        Page& candidate = loadPageToOverwrite(after);
+        if (!sound(candidate, next)) {
+            if (&candidate == &_overwritePage) {
+                _overwritePage.release();
+            }
+            return nullptr;
+        }
+        _storage->quarantinePage(next, pageType(), after, candidate.itemCount() > 0 ? candidate.firstItemID() : 0);
+        return &candidate;
+    } catch (const VarnelException&) {
+        if (_overwritePage.isLoaded() && _overwritePage.pageNumber() == after) {
+            _overwritePage.release();
+        }
+        return nullptr;
+    }
+}
+
 Page& Track::loadPageToOverwrite(std::uint32_t number) {
     if (_current->isLoaded() && _current->pageNumber() == number) {
         if (_overwritePage.isLoaded()) {
@@ -327,17 +386,28 @@ bool Track::overwrite(std::uint64_t before, IRecordable& item) {
         const std::uint32_t next = page->next();
         const std::uint32_t nextChecksum = page->nextChecksum();
         const std::uint32_t number = page->pageNumber();
-        page = &loadPageToOverwrite(next);
-        if (!(page->type() == pageType()) || page->checksum() != nextChecksum || page->previous() != number) {
-            const std::uint32_t bad = page->pageNumber();
-            if (page == &_overwritePage) {
+        const std::uint32_t numberChecksum = page->checksum();
+        Page* loaded = nullptr;
+        try {
+            loaded = &loadPageToOverwrite(next);
+            if (!(loaded->type() == pageType()) || loaded->checksum() != nextChecksum || loaded->previous() != number) {
+                loaded = nullptr;
+            } else if (loaded == &_overwritePage) {
+                loaded->checkHeader();
+            }
+        } catch (const VarnelException&) {
+            loaded = nullptr;
+        }
+        if (loaded == nullptr) {
+            if (_overwritePage.isLoaded() && _overwritePage.pageNumber() == next) {
                 _overwritePage.release();
             }
-            brokenLink(pageType(), bad, "is not the page its predecessor links to");
+            loaded = stepOverDamaged(number, numberChecksum, next);
+            if (loaded == nullptr) {
+                brokenLink(pageType(), next, "is not the page its predecessor links to");
+            }
         }
-        if (page == &_overwritePage) {
-            page->checkHeader();
-        }
+        page = loaded;
     }
     const bool isCurrent = page == _current;
     if (isCurrent) {

@@ -97,6 +97,14 @@ protected:
     // A page object holding page `number` for writing: the current page when
     // it is that page, else the overwrite page.
     Page& loadPageToOverwrite(std::uint32_t number);
+    // While the beginning of the track is trimmed, page `from` (on its way
+    // out) links to `next`, which does not link back. When `next` does link
+    // back to `from` and only `from`'s copy of its checksum changed, `next`
+    // is sound: answers it. When the page after `next` still links back to
+    // `next`, `next` is the damaged page: it is handed to the storage to be
+    // taken out of use (its items are lost) and the page after it is
+    // answered. Otherwise null: the chain cannot be picked up again.
+    Page* stepOverDamaged(std::uint32_t from, std::uint32_t fromChecksum, std::uint32_t next);
     // The track's first page (from the storage's track list), through
     // loadPageToOverwrite; checked against the track list.
     Page* firstPage();

@@ -519,10 +519,13 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
     case ArchivingEvent::StorageFull:
         return finish(1, "Record storage full");
     case ArchivingEvent::StorageIOError:
-        return finish(1, cuttingBack ? "Failed to cut the storage group back to the resume record"
-                                     : "Storage input/output error");
+        return finish(1, std::string(cuttingBack ? "Failed to cut the storage group back to the resume record"
+                                                 : "Storage input/output error") +
+                             (failure.text.empty() ? "" : " (" + failure.text + ")"));
     case ArchivingEvent::StorageBad:
-        return finish(1, cuttingBack ? "Failed to cut the storage group back to the resume record" : "Storage failure");
+        return finish(1, std::string(cuttingBack ? "Failed to cut the storage group back to the resume record"
+                                                 : "Storage failure") +
+                             (failure.text.empty() ? "" : " (" + failure.text + ")"));
     case ArchivingEvent::PositionOverwritten:
         return finish(1, "Resume position overwritten at the site");
     case ArchivingEvent::ConnectFailed:

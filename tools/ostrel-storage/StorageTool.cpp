@@ -10,11 +10,16 @@
 #include "storage/aio/DirectStorageFile.h"
 #include "storage/pager/FreePageListPage.h"
 #include "storage/pager/SuperBlock.h"
+#include "storage/util/IntegrityChecker.h"
 #include "storage/util/StorageChecker.h"
 #include "storage/util/RecordingTableVerifier.h"
 #include "storage/util/StorageCorrector.h"
+#include "storage/util/StorageRepairer.h"
+
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +36,7 @@ const char* const Usage =
     "usage: ostrel-storage format [--repository UUID] [--page-size N] FILE SIZE_GB\n"
     "       ostrel-storage info FILE\n"
     "       ostrel-storage log FILE\n"
-    "       ostrel-storage check [--full] FILE\n"
+    "       ostrel-storage check [--quick] [--json] FILE\n"
     "       ostrel-storage repair FILE\n";
 
 std::string hex(std::uint32_t value) {
@@ -145,10 +150,15 @@ int StorageTool::run(const std::vector<std::string>& args, std::ostream& out, st
     }
     if (command == "check") {
         std::vector<std::string> files;
-        bool full = false;
+        bool quick = false;
+        bool json = false;
         for (const std::string& arg : rest) {
             if (arg == "--full") {
-                full = true;
+                quick = false;
+            } else if (arg == "--quick") {
+                quick = true;
+            } else if (arg == "--json") {
+                json = true;
             } else if (arg.rfind("--", 0) == 0) {
                 return usage(err, "unknown option '" + arg + "'");
             } else {
@@ -158,7 +168,10 @@ int StorageTool::run(const std::vector<std::string>& args, std::ostream& out, st
         if (files.size() != 1) {
             return usage(err, "check takes one FILE");
         }
-        return check(files[0], full, out, err);
+        if (quick) {
+            return json ? usage(err, "--json goes with the full check") : check(files[0], false, out, err);
+        }
+        return fullCheck(files[0], json, out, err);
     }
     if (command == "info" || command == "log" || command == "repair") {
         if (rest.size() != 1) {
@@ -360,36 +373,168 @@ int StorageTool::check(const std::string& path, bool full, std::ostream& out, st
     return 0;
 }
 
-int StorageTool::repair(const std::string& path, std::ostream& out, std::ostream& err) {
-    FixedSizeFileStorage storage;
-    bool opened = false;
-    try {
-        opened = storage.open(path, true, Storage::CorrectionAndRecovery);
-    } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+namespace {
+
+std::string megabytesPerSecond(std::uint64_t bytes, double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0);
+    return text;
+}
+
+} // namespace
+
+int StorageTool::fullCheck(const std::string& path, bool json, std::ostream& out, std::ostream& err) {
+    if (!File::exists(path)) {
+        err << "ostrel-storage: " << path << ": no such file\n";
         return 1;
     }
+    std::vector<IntegrityFinding> findings;
+    std::size_t count = 0;
+    std::uint64_t fileSize = 0;
+    std::uint64_t bytesRead = 0;
+    const auto start = std::chrono::steady_clock::now();
     try {
-        // The lines of this open: everything after its "[OPEN] <path>" line.
-        const std::vector<LogMessage> messages = opened ? storage.readLog() : std::vector<LogMessage>{};
-        std::size_t from = 0;
-        for (std::size_t i = 0; i < messages.size(); ++i) {
-            if (messages[i].text.rfind("[OPEN] " + path + " ", 0) == 0) {
-                from = i + 1;
+        DirectStorageFile file(path, DirectStorageFile::Mode::ReadOnly);
+        fileSize = file.size();
+        IntegrityChecker checker(file);
+        const bool terminal = !json && ::isatty(STDERR_FILENO) == 1 && &err == &std::cerr;
+        auto lastShown = std::chrono::steady_clock::now();
+        IntegrityChecker::Progress progress;
+        if (terminal) {
+            progress = [&](std::uint64_t done, std::uint64_t total) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now - lastShown < std::chrono::milliseconds(200)) {
+                    return;
+                }
+                lastShown = now;
+                err << "\rchecking " << path << ": " << done / 1000000 << " of " << total / 1000000 << " MB ("
+                    << (total == 0 ? 100 : done * 100 / total) << "%)" << std::flush;
+            };
+        }
+        checker.run(progress);
+        if (terminal) {
+            err << "\r\033[K" << std::flush;
+        }
+        findings = checker.findings();
+        count = checker.findingCount();
+        bytesRead = checker.bytesRead();
+        // The recording table against the timeline in depth, once the pages
+        // it reads are known to be sound.
+        bool tableSound = checker.hasSuperBlock();
+        for (const IntegrityFinding& finding : findings) {
+            if (finding.damagesPage || finding.page == 0) {
+                tableSound = false;
             }
         }
-        for (std::size_t i = from; i < messages.size(); ++i) {
-            out << messages[i].text << "\n";
+        if (tableSound) {
+            CheckedStorage storage;
+            try {
+                if (!storage.open(path, false, Storage::CheckOnly)) {
+                    findings.push_back(IntegrityFinding{
+                        0, 0, "", storage.problem().empty() ? "not a storage file" : storage.problem(), false});
+                    ++count;
+                } else {
+                    RecordingTableVerifier verifier(storage);
+                    if (!verifier.verify(RecordingTableVerifier::Depth::Full)) {
+                        findings.push_back(IntegrityFinding{0, 0, "", verifier.problem(), false});
+                        ++count;
+                    }
+                    storage.close(false);
+                }
+            } catch (const Exception& e) {
+                findings.push_back(IntegrityFinding{0, 0, "", "the storage does not open: " + messageOf(e), false});
+                ++count;
+            }
+        }
+    } catch (const Exception& e) {
+        findings.push_back(IntegrityFinding{0, 0, "", messageOf(e), false});
+        ++count;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string speed = megabytesPerSecond(bytesRead, seconds);
+    if (json) {
+        out << "{\"file\":" << IntegrityFinding::jsonString(path) << ",\"ok\":" << (count == 0 ? "true" : "false")
+            << ",\"fileSize\":" << fileSize << ",\"bytesRead\":" << bytesRead << ",\"seconds\":" << seconds
+            << ",\"megabytesPerSecond\":" << speed << ",\"findingCount\":" << count << ",\"findings\":[";
+        for (std::size_t i = 0; i < findings.size(); ++i) {
+            out << (i == 0 ? "" : ",") << findings[i].toJson();
+        }
+        out << "]}\n";
+        return count == 0 ? 0 : 1;
+    }
+    for (const IntegrityFinding& finding : findings) {
+        out << path << ": " << finding.toString() << "\n";
+    }
+    if (count > findings.size()) {
+        out << path << ": " << (count - findings.size()) << " more findings not shown\n";
+    }
+    const std::string figures = std::to_string(fileSize) + " bytes, " + std::to_string(bytesRead) +
+                                " bytes read at " + speed + " MB/s";
+    if (count == 0) {
+        out << "ok (" << figures << ")\n";
+        return 0;
+    }
+    out << path << ": " << count << (count == 1 ? " finding" : " findings") << " (" << figures << ")\n";
+    return 1;
+}
+
+int StorageTool::repair(const std::string& path, std::ostream& out, std::ostream& err) {
+    if (!File::exists(path)) {
+        err << "ostrel-storage: " << path << ": no such file\n";
+        return 1;
+    }
+    // First the storage's own correction at open (unfinished transactions,
+    // track ends); its log lines say what it did.
+    {
+        FixedSizeFileStorage storage;
+        bool opened = false;
+        try {
+            opened = storage.open(path, true, Storage::CorrectionAndRecovery);
+        } catch (const Exception& e) {
+            out << "the correction at open stopped: " << messageOf(e) << "\n";
+        }
+        if (opened) {
+            try {
+                // The lines of this open: everything after its "[OPEN] <path>" line.
+                const std::vector<LogMessage> messages = storage.readLog();
+                std::size_t from = 0;
+                for (std::size_t i = 0; i < messages.size(); ++i) {
+                    if (messages[i].text.rfind("[OPEN] " + path + " ", 0) == 0) {
+                        from = i + 1;
+                    }
+                }
+                for (std::size_t i = from; i < messages.size(); ++i) {
+                    out << messages[i].text << "\n";
+                }
+            } catch (const Exception& e) {
+                out << "the storage log cannot be read: " << messageOf(e) << "\n";
+            }
+            storage.close(true);
+        }
+    }
+    // Then whatever the full check still finds: damaged pages leave their
+    // tracks for the bad-page track, and what they held is trimmed away.
+    try {
+        DirectStorageFile file(path, DirectStorageFile::Mode::ReadWrite);
+        StorageRepairer repairer(file);
+        const bool repaired = repairer.run();
+        for (const std::string& action : repairer.actions()) {
+            out << action << "\n";
+        }
+        for (const StorageRepairer::LostRange& range : repairer.lost()) {
+            out << "lost: " << range.toString() << "\n";
+        }
+        if (!repaired) {
+            err << "ostrel-storage: " << path << ": cannot be repaired: " << repairer.problem() << "\n";
+            return 1;
+        }
+        if (repairer.hadFindings()) {
+            out << "repaired: the full check passes\n";
         }
     } catch (const Exception& e) {
         err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
         return 1;
     }
-    if (!opened) {
-        err << "ostrel-storage: " << path << ": the storage is corrupted beyond repair or not a storage file\n";
-        return 1;
-    }
-    storage.close(true);
     return 0;
 }
 

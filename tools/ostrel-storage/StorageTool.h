@@ -15,13 +15,22 @@ namespace ostrel {
 //   info FILE   the superblock, the track list, page usage, the recorded
 //               interval, the recording sections and the info entries;
 //   log FILE    the storage's own log, oldest message first;
-//   check [--full] FILE
-//               the consistency check of a read-only open, then the
-//               recording table against the timeline (its entries; with
-//               --full every video element and run of recording too): "ok"
-//               (status 0) or what is wrong (status 1);
+//   check [--quick] [--json] FILE
+//               the full integrity check: every page of every track, its
+//               links, items and references, the free list, the journal, then
+//               the recording table against every video element; one line
+//               per finding ("FILE: page P offset O: TRACK: what"), then "ok
+//               (...)" with status 0 or a count with status 1, the file size
+//               and the speed in MB/s beside it; a progress line on a
+//               terminal; --json prints one JSON object instead. --quick is
+//               the check of a read-only open and the recording table's
+//               entries only: "ok" or what is wrong;
 //   repair FILE opens FILE writable with correction and recovery and prints
-//               the storage-log lines the correction wrote.
+//               the storage-log lines the correction wrote; then moves every
+//               page the full check still finds damaged onto the bad-page
+//               track, relinks or cuts its track, trims what named it, and
+//               prints what it did and what was lost per channel as time
+//               ranges ("lost: channel 1 video: FROM ~ TO (N frames)").
 // Files are inspected read-only, except by format and repair. Every failure is one line on the error
 // stream and exit status 1 (2 for a command line that cannot be understood).
 class StorageTool {
@@ -40,6 +49,7 @@ private:
     int info(const std::string& path, std::ostream& out, std::ostream& err);
     int log(const std::string& path, std::ostream& out, std::ostream& err);
     int check(const std::string& path, bool full, std::ostream& out, std::ostream& err);
+    int fullCheck(const std::string& path, bool json, std::ostream& out, std::ostream& err);
     int repair(const std::string& path, std::ostream& out, std::ostream& err);
     int usage(std::ostream& err, const std::string& problem);
 };

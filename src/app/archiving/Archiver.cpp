@@ -1,4 +1,5 @@
 #include "app/archiving/Archiver.h"
+#include "storage/VarnelException.h"
 
 #include "app/archiving/NetworkArchivingClient.h"
 #include "base/ByteBuffer.h"
@@ -124,8 +125,24 @@ bool Archiver::close() {
     return closed;
 }
 
+std::string Archiver::failureCause() const {
+    std::lock_guard lock(_causeMutex);
+    return _failureCause;
+}
+
 void Archiver::fail(const char* where, const Exception& e, bool ioError) {
     trace("Archiver::%s : %s", where, e.toString().c_str());
+    std::string cause = e.message() ? e.message() : e.typeName();
+    if (const auto* varnel = dynamic_cast<const VarnelException*>(&e)) {
+        cause = VarnelException::messageOf(varnel->code());
+        if (!varnel->detail().empty()) {
+            cause += ": " + varnel->detail();
+        }
+    }
+    {
+        std::lock_guard lock(_causeMutex);
+        _failureCause = std::string(where) + ": " + cause;
+    }
     _client.setPhase(ioError ? NetworkArchivingClient::PhaseStorageIOError : NetworkArchivingClient::PhaseStorageFailure);
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -79,6 +80,11 @@ public:
     // EventElement type of a site event type bit; 0 for a bit with no type.
     static uint8_t eventElementType(uint8_t siteType);
 
+    // What the last storage failure that stopped archiving was, in words
+    // ("archiveMediaFrame: Storage corrupted: MDEA page 43: ..."); empty
+    // before any.
+    std::string failureCause() const;
+
 private:
     using EventKey = std::tuple<DateTime, uint32_t, uint32_t>;
     struct EventKeyLess {
@@ -93,6 +99,8 @@ private:
     void fail(const char* where, const Exception& e, bool ioError);
 
     NetworkArchivingClient& _client;
+    mutable std::mutex _causeMutex;
+    std::string _failureCause;
     std::atomic<bool> _overwrite{false};
     StorageGroup* _group = nullptr;
     Recorder _recorder;

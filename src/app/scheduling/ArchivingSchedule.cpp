@@ -606,6 +606,11 @@ ArchivingEvent ArchivingSchedule::storageEvent(int type) {
     if (Storage* current = _siteStorage.storageGroup().current()) {
         event.text = current->path();
     }
+    // The failure's own words, so that the log says what went wrong.
+    const std::string cause = _client.archiver().failureCause();
+    if (!cause.empty()) {
+        event.text += (event.text.empty() ? "" : ": ") + cause;
+    }
     return event;
 }
 

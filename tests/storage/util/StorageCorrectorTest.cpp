@@ -11,6 +11,7 @@
 #include "storage/pager/SuperBlock.h"
 #include "storage/support/Frames.h"
 #include "storage/support/SharedStorageFile.h"
+#include "storage/util/IntegrityChecker.h"
 #include "storage/util/StorageChecker.h"
 #include "storage/util/internal/TrackCorrector.h"
 
@@ -272,18 +273,22 @@ TEST(StorageCorrectorTest, FullStorageThatLostItsJournalEntryTakesItsJournalPage
     EXPECT_EQ(f.track(PageType::Journal).firstPage(), journal);
 }
 
-TEST(StorageCorrectorTest, FullStorageWithoutJournalOrMediaPageToSpareIsRefusedAsCorrupted) {
+TEST(StorageCorrectorTest, FullStorageWithoutJournalOrMediaPageToSpareIsRepairedAtOpen) {
     Fixture f;
     // The journal page itself is gone too, and so is the media entry that
-    // could have lent its last page: the track list is beyond repair.
+    // could have lent its last page: the correction refuses the track list,
+    // and the repair that follows takes the damage out of use so the storage
+    // opens after all, whole by the full check.
     const std::uint32_t journal = fillAndLoseTheJournalEntry(f, true);
     f.putPageWord(journal, 0, 0);
     f.storage = f.make();
-    try {
-        EXPECT_FALSE(f.storage->open("c.strg", true, 2));
-    } catch (const VarnelException& e) {
-        EXPECT_EQ(e.code(), VarnelException::StorageCorrupted) << e.toString();
-    }
+    ASSERT_TRUE(f.storage->open("c.strg", true, 2));
+    EXPECT_TRUE(f.logged("[REPAIR] done"));
+    EXPECT_TRUE(f.storage->hasTrack(PageType::Journal));
+    EXPECT_TRUE(StorageChecker(*f.storage).check());
+    f.storage->close(true);
+    IntegrityChecker checker(f.memory.file);
+    EXPECT_TRUE(checker.run()) << (checker.findings().empty() ? "" : checker.findings().front().toString());
 }
 
 // Frames with an event each: 300 in one section (the events fill more than
