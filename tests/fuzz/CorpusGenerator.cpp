@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets:
 //   fuzz_corpus_generator DIR      (DIR is tests/fuzz/corpus)
-// fuzz_storage_open: small recorded storage files, fresh and overwritten;
+// fuzz_storage_open: small recorded storage files, fresh, overwritten and
+// cut short inside a transaction;
 // fuzz_storage_page: each track's first and last page as the page target
 // takes them (page choice, flags, the page's own bytes);
 // fuzz_packet_reader: every message a site sends, built by the simulated
@@ -46,6 +47,7 @@ void save(const fs::path& dir, const std::string& name, const Bytes& bytes) {
 void storageOpenSeeds(const fs::path& dir) {
     save(dir, "fresh", fuzz::recordedImage(14, false).bytes);
     save(dir, "overwritten", fuzz::recordedImage(14, true).bytes);
+    save(dir, "torn", fuzz::recordedImage(14, false, true).bytes);
 }
 
 // A page type's four characters without the padding blanks.
@@ -58,22 +60,23 @@ std::string trackName(const char* type) {
 }
 
 void storagePageSeeds(const fs::path& dir) {
-    for (const bool overwritten : {false, true}) {
-        // The same images the target builds (same shape, same page order).
-        const fuzz::StorageImage image = fuzz::recordedImage(24, overwritten);
+    // The images the target builds (same shape, same page order): fresh,
+    // overwritten (flag 8) and torn (flag 16).
+    for (const unsigned variant : {0u, 8u, 16u}) {
+        const fuzz::StorageImage image = fuzz::recordedImage(24, variant == 8, variant == 16);
+        const std::string prefix = variant == 0 ? "fresh-" : variant == 8 ? "overwritten-" : "torn-";
         for (std::size_t i = 0; i < image.pages.size(); ++i) {
-            const bool firstOfTrack = i == 0 || std::strcmp(image.pages[i - 1].type, image.pages[i].type) != 0;
-            const bool lastOfTrack =
-                i + 1 == image.pages.size() || std::strcmp(image.pages[i + 1].type, image.pages[i].type) != 0;
+            const std::string type = trackName(image.pages[i].type);
+            const bool firstOfTrack = i == 0 || type != trackName(image.pages[i - 1].type);
+            const bool lastOfTrack = i + 1 == image.pages.size() || type != trackName(image.pages[i + 1].type);
             if (!firstOfTrack && !lastOfTrack) {
                 continue;
             }
-            const std::string type = trackName(image.pages[i].type);
-            if (overwritten && type != "MDEA" && type != "TIML") {
-                continue; // the other tracks look the same in both images
+            // The other tracks look the same in every image.
+            if ((variant == 8 && type != "MDEA" && type != "TIML") || (variant == 16 && type != "JNAL")) {
+                continue;
             }
-            const std::uint8_t flags = static_cast<std::uint8_t>(1 | 2 | (overwritten ? 8 : 0));
-            Bytes seed{static_cast<std::uint8_t>(i), flags};
+            Bytes seed{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(1 | 2 | variant)};
             const std::uint8_t* page = image.bytes.data() + image.pageOffset(image.pages[i].number);
             seed.insert(seed.end(), page, page + fuzz::ImagePageSize);
             // Trailing zero bytes change nothing the target writes over a
@@ -81,9 +84,9 @@ void storagePageSeeds(const fs::path& dir) {
             while (seed.size() > 2 + 128 && seed.back() == 0) {
                 seed.pop_back();
             }
-            save(dir, std::string(overwritten ? "overwritten-" : "fresh-") + std::to_string(i) + "-" + type, seed);
+            save(dir, prefix + std::to_string(i) + "-" + type, seed);
         }
-        if (!overwritten) {
+        if (variant == 0) {
             Bytes seed{static_cast<std::uint8_t>(image.pages.size()), 1};
             seed.insert(seed.end(), image.bytes.begin(), image.bytes.begin() + 4096);
             while (seed.size() > 2 + 128 && seed.back() == 0) {

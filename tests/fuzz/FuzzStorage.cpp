@@ -152,7 +152,7 @@ void readAll(FixedSizeFileStorage& storage) {
 
 } // namespace
 
-StorageImage recordedImage(std::uint32_t pages, bool overwrite) {
+StorageImage recordedImage(std::uint32_t pages, bool overwrite, bool torn) {
     MemoryFile memory(2 * 4096 + std::uint64_t{pages} * ImagePageSize);
     Frames frames;
     StorageImage image;
@@ -175,11 +175,22 @@ StorageImage recordedImage(std::uint32_t pages, bool overwrite) {
             recordSecond(*storage, frames, second, frameNumber, overwrite);
         }
         storage->writeInfo("LastVideoMediaID", std::to_string(storage->lastIssuedItemID()), true);
-        if (!storage->close(true)) {
+        if (torn) {
+            storage->flush();
+            memory.file.failAfter(2);
+            try {
+                storage->overwriteOldest();
+            } catch (const Exception&) {
+            }
+            // What the disk holds at the failure; the storage goes without closing.
+            image.bytes = memory.file.bytes();
+        } else if (!storage->close(true)) {
             throw std::runtime_error("the recorded image did not close");
         }
     }
-    image.bytes = memory.file.bytes();
+    if (!torn) {
+        image.bytes = memory.file.bytes();
+    }
     image.firstPageOffset = bigEndianWord(image.bytes, 64);
     const std::uint32_t trackCount = bigEndianWord(image.bytes, 520);
     for (std::uint32_t t = 0; t < trackCount; ++t) {

@@ -34,9 +34,11 @@ struct StorageImage {
 // frames that span pages, audio, text-in runs, events, info entries, two
 // recording sections and the storage log. `overwrite` records on until the
 // oldest media pages were overwritten, so the tracks no longer begin at their
-// first pages. Page checksums and identifiers are random: two calls give
-// images of the same shape, not the same bytes.
-StorageImage recordedImage(std::uint32_t pages, bool overwrite);
+// first pages. `torn` stops the file's writes two writes into one more
+// overwrite step, as a power loss would: the image holds that transaction's
+// journal, which the next open rolls back. Page checksums and identifiers are
+// random: two calls give images of the same shape, not the same bytes.
+StorageImage recordedImage(std::uint32_t pages, bool overwrite, bool torn = false);
 
 // How an image is opened.
 enum class OpenMode {

@@ -10,7 +10,9 @@
 //      page is still taken as the track's own and its items are parsed;
 //   2  keep its links and their checksums, so the walk reaches the pages behind it;
 //   4  open read-only without correction (else writable, with recovery);
-//   8  the image whose media track was overwritten (else a fresh recording).
+//   8  the image whose media track was overwritten (else a fresh recording);
+//  16  the fresh recording cut short inside an overwrite step, its journal
+//      still holding the transaction (when 8 is clear).
 #include "fuzz/FuzzStorage.h"
 #include "fuzz/FuzzTarget.h"
 
@@ -22,10 +24,11 @@ namespace {
 using ostrel::fuzz::ImagePageSize;
 using ostrel::fuzz::StorageImage;
 
-const StorageImage& image(bool overwritten) {
+const StorageImage& image(unsigned flags) {
     static const StorageImage fresh = ostrel::fuzz::recordedImage(24, false);
     static const StorageImage wrapped = ostrel::fuzz::recordedImage(24, true);
-    return overwritten ? wrapped : fresh;
+    static const StorageImage torn = ostrel::fuzz::recordedImage(24, false, true);
+    return (flags & 8) ? wrapped : (flags & 16) ? torn : fresh;
 }
 
 void restore(std::uint8_t* page, const std::uint8_t* original, std::size_t offset, std::size_t length) {
@@ -39,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return -1;
     }
     const unsigned flags = data[1];
-    const StorageImage& base = image((flags & 8) != 0);
+    const StorageImage& base = image(flags);
     std::vector<std::uint8_t> bytes = base.bytes;
     const std::size_t choice = data[0] % (base.pages.size() + 1);
     const bool superBlock = choice == base.pages.size();
