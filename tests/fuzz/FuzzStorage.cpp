@@ -238,6 +238,11 @@ bool openAndReadAll(const std::uint8_t* data, std::size_t size, OpenMode mode) {
         throw;
     } catch (const Exception&) {
     }
+    storage.reset();
+    if (opened && !readOnly) {
+        // What the correction wrote is read back like any file.
+        openAndReadAll(memory.file.bytes().data(), size, OpenMode::ReadOnly);
+    }
     return opened;
 }
 

@@ -45,7 +45,8 @@ enum class OpenMode {
     // Read-only, no correction: what `check --quick` and a reader do.
     ReadOnly,
     // Writable with correction and recovery, closed with a flush afterwards:
-    // what the application does.
+    // what the application does. The file it leaves is then walked again
+    // read-only.
     Recover,
 };
 
