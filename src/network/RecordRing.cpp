@@ -15,7 +15,6 @@ RecordRing::RecordRing(int capacity) : _capacity(capacity), _wrapEnd(capacity) {
                                   "a record ring of " + std::to_string(capacity) +
                                       " bytes cannot hold any record");
     }
-    _data = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(capacity));
 }
 
 int RecordRing::freeSpace() const {
@@ -75,6 +74,10 @@ void RecordRing::put(std::span<const Part> parts) {
         _wrapEnd = _writeOffset;
         _writeOffset = 0;
     }
+    if (!_data) {
+        // Not zeroed: only bytes put are ever read.
+        _data = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(_capacity));
+    }
     const auto stored = static_cast<std::int32_t>(length);
     std::uint8_t* out = _data.get() + _writeOffset;
     std::memcpy(out, &stored, LengthSize);
@@ -115,6 +118,11 @@ void RecordRing::consume() {
     if (--_count == 0) {
         clear();
     }
+}
+
+void RecordRing::release() {
+    clear();
+    _data.reset();
 }
 
 void RecordRing::clear() {

@@ -108,6 +108,12 @@ int SessionContextImpl::queuedCount() const {
     return _normalQueue.count();
 }
 
+std::size_t SessionContextImpl::allocatedBytes() const {
+    Mutex::ScopedLock lock(_sendMutex);
+    return _highQueue.allocatedBytes() + _normalQueue.allocatedBytes() +
+           (_hasReceiveBuffer.load(std::memory_order_acquire) ? std::size_t{ReceiveBufferSize} : 0);
+}
+
 SocketAddress SessionContextImpl::localAddress() const {
     Mutex::ScopedLock lock(_stateMutex);
     return isFree() ? SocketAddress() : _channel.localAddress();
@@ -152,8 +158,10 @@ void SessionContextImpl::reset() {
     _currentBlock = ByteBuffer();
     _receivedBegin = 0;
     _receivedEnd = 0;
-    _highQueue.clear();
-    _normalQueue.clear();
+    _received.reset();
+    _hasReceiveBuffer.store(false, std::memory_order_release);
+    _highQueue.release();
+    _normalQueue.release();
     _state = SessionState::Disconnected;
     if (_channel.isOpen()) {
         try {
@@ -257,7 +265,8 @@ void SessionContextImpl::takeBuffered(ByteBuffer& target) {
 
 int SessionContextImpl::receiveAhead() {
     if (!_received) {
-        _received = std::make_unique<uint8_t[]>(ReceiveBufferSize);
+        _received = std::make_unique_for_overwrite<uint8_t[]>(ReceiveBufferSize);
+        _hasReceiveBuffer.store(true, std::memory_order_release);
     }
     ByteBuffer space(_received.get(), ReceiveBufferSize);
     space.position(_receivedEnd);
