@@ -75,11 +75,10 @@ void RecordRing::put(std::span<const Part> parts) {
         _writeOffset = 0;
     }
     if (!_data) {
-        // Not zeroed: only bytes put are ever read.
-        _data = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(_capacity));
+        _data = MappedMemory(static_cast<std::size_t>(_capacity));
     }
     const auto stored = static_cast<std::int32_t>(length);
-    std::uint8_t* out = _data.get() + _writeOffset;
+    std::uint8_t* out = _data.data() + _writeOffset;
     std::memcpy(out, &stored, LengthSize);
     out += LengthSize;
     for (const Part& part : parts) {
@@ -100,8 +99,8 @@ std::span<const std::uint8_t> RecordRing::peek() const {
         return {};
     }
     std::int32_t length = 0;
-    std::memcpy(&length, _data.get() + _readOffset, LengthSize);
-    return {_data.get() + _readOffset + LengthSize, static_cast<std::size_t>(length)};
+    std::memcpy(&length, _data.data() + _readOffset, LengthSize);
+    return {_data.data() + _readOffset + LengthSize, static_cast<std::size_t>(length)};
 }
 
 void RecordRing::consume() {
@@ -109,7 +108,7 @@ void RecordRing::consume() {
         return;
     }
     std::int32_t length = 0;
-    std::memcpy(&length, _data.get() + _readOffset, LengthSize);
+    std::memcpy(&length, _data.data() + _readOffset, LengthSize);
     _readOffset += length + LengthSize;
     if (_readOffset == _wrapEnd) {
         _readOffset = 0;

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "base/MappedMemory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <span>
 
 namespace ostrel {
@@ -82,7 +83,7 @@ private:
     int _count = 0;
     int _readOffset = 0;
     int _writeOffset = 0;
-    std::unique_ptr<std::uint8_t[]> _data;
+    MappedMemory _data;
 };
 
 } // namespace ostrel

@@ -239,7 +239,7 @@ std::span<uint8_t> SessionContextImpl::receivedAhead() {
     if (bufferedCount() == 0) {
         return {};
     }
-    return {_received.get() + _receivedBegin, static_cast<size_t>(bufferedCount())};
+    return {_received.data() + _receivedBegin, static_cast<size_t>(bufferedCount())};
 }
 
 void SessionContextImpl::consumeReceived(int count) {
@@ -255,7 +255,7 @@ void SessionContextImpl::takeBuffered(ByteBuffer& target) {
     if (taken <= 0) {
         return;
     }
-    target.put(_received.get() + _receivedBegin, taken);
+    target.put(_received.data() + _receivedBegin, taken);
     _receivedBegin += taken;
     if (_receivedBegin == _receivedEnd) {
         _receivedBegin = 0;
@@ -265,10 +265,10 @@ void SessionContextImpl::takeBuffered(ByteBuffer& target) {
 
 int SessionContextImpl::receiveAhead() {
     if (!_received) {
-        _received = std::make_unique_for_overwrite<uint8_t[]>(ReceiveBufferSize);
+        _received = MappedMemory(ReceiveBufferSize);
         _hasReceiveBuffer.store(true, std::memory_order_release);
     }
-    ByteBuffer space(_received.get(), ReceiveBufferSize);
+    ByteBuffer space(_received.data(), ReceiveBufferSize);
     space.position(_receivedEnd);
     const int count = _channel.read(space);
     if (count > 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/ByteBuffer.h"
+#include "base/MappedMemory.h"
 #include "base/thread/Mutex.h"
 #include "network/RecordRing.h"
 #include "network/session/SessionContext.h"
@@ -137,7 +138,7 @@ private:
     std::atomic<uint32_t> _generation{0};
 
     // Touched by the worker only (and by reset, which runs on it or after it).
-    std::unique_ptr<uint8_t[]> _received;
+    MappedMemory _received;
     std::atomic<bool> _hasReceiveBuffer{false};
     int _receivedBegin = 0;
     int _receivedEnd = 0;
