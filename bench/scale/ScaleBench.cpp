@@ -22,12 +22,16 @@
 // ostrel_sitesim, not a separate program), so that the memory, CPU, threads
 // and descriptors above are the archiving side's only.
 //
-// Usage: bench_scale [--dir DIR] [--seconds N] [--sites N[,N...]] [--file-mb MB]
+// Usage: bench_scale [--dir DIR] [--warmup N] [--seconds N] [--sites N[,N...]] [--file-mb MB]
 //   --dir      where the storage files go (default: a new directory under the
 //              current one; it should be a disk, not tmpfs)
-//   --seconds  archiving time of each case (default 6; longer runs: 60)
+//   --warmup   seconds after every site began archiving that are measured
+//              apart, the groups' start (default 5)
+//   --seconds  the measured archiving time of each case after those
+//              (default 8; longer runs: 60)
 //   --sites    the cases (default 1,10,100; at most 100, the session limit)
-//   --file-mb  size of each of a site's two storage files (default 64)
+//   --file-mb  size of each of a site's two storage files (default: 1024 /
+//              sites, from 64 to 512, so that no group fills within a case)
 #include "../support/FileSystemName.h"
 #include "app/persistence/SiteStorage.h"
 #include "app/scheduling/ArchivingSchedule.h"
@@ -52,6 +56,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -77,7 +82,7 @@ constexpr uint32_t FrameSize = 8000;
 constexpr uint32_t SlotsPerSecond = Channels * FrameRate;
 constexpr int RecordedSeconds = 6 * 3600;
 constexpr std::size_t Block = 524288;
-constexpr uint64_t RawBytes = 256ull << 20;
+constexpr uint64_t RawBytes = 192ull << 20;
 constexpr int MaxSites = 100;
 constexpr double MB = 1048576.0;
 const DateTime SectionStart(2024, 1, 1, 0, 0, 0);
@@ -298,6 +303,43 @@ double poolMB() {
     return static_cast<double>(MemoryPool::instance().createdCount() * MemoryPool::MinimumBlockSize) / MB;
 }
 
+// What the named threads of this process do at this moment: counts of
+// "running", "disk" (uninterruptible, mostly waiting for writes to reach the
+// disk) and "waiting" (sleeping: for work, a lock or room) per thread name.
+struct ThreadStates {
+    std::map<std::string, std::array<int, 3>> counts;
+    void sample() {
+        std::error_code error;
+        for (auto it = std::filesystem::directory_iterator("/proc/self/task", error);
+             !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+            std::ifstream comm(it->path() / "comm");
+            std::string name;
+            if (!std::getline(comm, name) ||
+                (name.rfind("MediaDispatcher", 0) != 0 && name.rfind("NetworkPlayback", 0) != 0 &&
+                 name.rfind("GroupCommit", 0) != 0)) {
+                continue;
+            }
+            std::ifstream stat(it->path() / "stat");
+            std::string line;
+            std::getline(stat, line);
+            const std::size_t close = line.rfind(')');
+            const char code = close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '?';
+            ++counts[name][code == 'R' ? 0 : code == 'D' ? 1 : 2];
+        }
+    }
+    std::string text() const {
+        std::string out;
+        for (const auto& [name, c] : counts) {
+            const double total = std::max(1, c[0] + c[1] + c[2]);
+            char line[160];
+            std::snprintf(line, sizeof line, "%s%s running %.0f %%, disk %.0f %%, waiting %.0f %%", out.empty() ? "" : "; ",
+                          name.c_str(), 100 * c[0] / total, 100 * c[1] / total, 100 * c[2] / total);
+            out += line;
+        }
+        return out;
+    }
+};
+
 int openFds() { return countEntries("/proc/self/fd"); }
 int threadCount() { return countEntries("/proc/self/task"); }
 
@@ -339,9 +381,11 @@ private:
 
 struct Options {
     std::string dir;
-    int seconds = 6;
+    int seconds = 8;
+    int warmup = 5;
     std::vector<int> cases = {1, 10, 100};
-    uint64_t fileMB = 64;
+    // 0: chosen per case (1024 / sites, from 64 to 512).
+    uint64_t fileMB = 0;
 };
 
 Options parse(int argc, char** argv) {
@@ -349,7 +393,7 @@ Options parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) {
-            throw std::runtime_error(arg + " needs a value (usage: bench_scale [--dir DIR] [--seconds N] "
+            throw std::runtime_error(arg + " needs a value (usage: bench_scale [--dir DIR] [--warmup N] [--seconds N] "
                                            "[--sites N[,N...]] [--file-mb MB])");
         }
         const std::string value = argv[++i];
@@ -357,8 +401,13 @@ Options parse(int argc, char** argv) {
             options.dir = value;
         } else if (arg == "--seconds") {
             options.seconds = std::atoi(value.c_str());
-            if (options.seconds < 2) {
-                throw std::runtime_error("--seconds takes a number of at least 2");
+            if (options.seconds < 1) {
+                throw std::runtime_error("--seconds takes a positive number");
+            }
+        } else if (arg == "--warmup") {
+            options.warmup = std::atoi(value.c_str());
+            if (options.warmup < 0) {
+                throw std::runtime_error("--warmup takes a number of seconds");
             }
         } else if (arg == "--sites") {
             options.cases.clear();
@@ -378,7 +427,7 @@ Options parse(int argc, char** argv) {
             }
         } else {
             throw std::runtime_error("unknown argument " + arg +
-                                     " (usage: bench_scale [--dir DIR] [--seconds N] [--sites N[,N...]] "
+                                     " (usage: bench_scale [--dir DIR] [--warmup N] [--seconds N] [--sites N[,N...]] "
                                      "[--file-mb MB])");
         }
     }
@@ -402,6 +451,14 @@ struct CaseResult {
     int fds = 0;
     int threads = 0;
     double slowestToMean = 0;
+    // Seconds from the start until every site archived its first frame.
+    double ramp = 0;
+    // Archived MB/s in the warm-up after the ramp.
+    double warmArchived = 0;
+    uint64_t fileMB = 0;
+    // Seconds to make and open the groups.
+    double setup = 0;
+    std::string threadStates;
 };
 
 CaseResult runCase(int count, const Options& options, const std::string& dir, SitesProcess& sites,
@@ -412,7 +469,13 @@ CaseResult runCase(int count, const Options& options, const std::string& dir, Si
 
     const std::vector<uint16_t> ports = sites.start(count);
     const SiteSettings site = siteSettings();
-    const uint64_t fileBytes = options.fileMB << 20;
+    // Files large enough that no site fills its group within the case (the
+    // overwrite path is bench_storage_write's), small enough for 100 groups.
+    const uint64_t fileMB =
+        options.fileMB > 0 ? options.fileMB : std::clamp<uint64_t>(1024 / static_cast<uint64_t>(count), 64, 512);
+    result.fileMB = fileMB;
+    const uint64_t fileBytes = fileMB << 20;
+    const auto setupStart = SteadyClock::now();
     std::vector<std::string> files;
     std::vector<int> handles;
     for (int i = 0; i < count; ++i) {
@@ -431,6 +494,7 @@ CaseResult runCase(int count, const Options& options, const std::string& dir, Si
         }
         handles.push_back(handle);
     }
+    result.setup = seconds(SteadyClock::now() - setupStart);
     result.residentBefore = residentMB();
     result.poolBefore = poolMB();
     result.peakPool = result.poolBefore;
@@ -441,27 +505,60 @@ CaseResult runCase(int count, const Options& options, const std::string& dir, Si
     for (const int handle : handles) {
         scheduler.startFromTime(handle, SectionStart);
     }
-    // The rate is measured after the first second, once every site has
-    // connected and the playbacks run.
-    const auto windowStart = start + std::chrono::seconds(1);
-    const auto end = start + std::chrono::seconds(options.seconds);
-    bool windowOpen = false;
-    double cpuStart = 0;
-    auto windowStarted = SteadyClock::now();
-    while (SteadyClock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!windowOpen && SteadyClock::now() >= windowStart) {
-            windowOpen = true;
-            windowStarted = SteadyClock::now();
-            cpuStart = cpuSeconds();
-            for (std::size_t i = 0; i < handles.size(); ++i) {
-                startBytes[i] = scheduler.schedule(handles[i])->archivedBytes();
-            }
-        }
+    // The rates are measured over the case's time once every site archives
+    // (how long that took is the ramp); a site that has not begun within
+    // RampLimit counts from then with what it has.
+    constexpr auto RampLimit = std::chrono::seconds(30);
+    const auto sample = [&] {
         result.peakPool = std::max(result.peakPool, poolMB());
         result.fds = std::max(result.fds, openFds());
         result.threads = std::max(result.threads, threadCount());
+    };
+    while (SteadyClock::now() < start + RampLimit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        sample();
+        const bool all = std::all_of(handles.begin(), handles.end(),
+                                     [&](int handle) { return scheduler.schedule(handle)->archivedBytes() > 0; });
+        if (all) {
+            break;
+        }
     }
+    result.ramp = seconds(SteadyClock::now() - start);
+    // The first seconds after that are the groups' start (first pages,
+    // sections, recording tables: many small transactions, each waiting for
+    // the disk); measured apart, then the steady window.
+    {
+        std::vector<uint64_t> before(handles.size(), 0);
+        uint64_t total = 0;
+        for (std::size_t i = 0; i < handles.size(); ++i) {
+            before[i] = scheduler.schedule(handles[i])->archivedBytes();
+        }
+        const auto warmStart = SteadyClock::now();
+        while (SteadyClock::now() < warmStart + std::chrono::seconds(options.warmup)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            sample();
+        }
+        for (std::size_t i = 0; i < handles.size(); ++i) {
+            total += scheduler.schedule(handles[i])->archivedBytes() - before[i];
+        }
+        result.warmArchived = options.warmup > 0 ? static_cast<double>(total) / MB / seconds(SteadyClock::now() - warmStart) : 0;
+    }
+    const auto windowStarted = SteadyClock::now();
+    const double cpuStart = cpuSeconds();
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        startBytes[i] = scheduler.schedule(handles[i])->archivedBytes();
+    }
+    const auto end = windowStarted + std::chrono::seconds(options.seconds);
+    ThreadStates states;
+    int samples = 0;
+    while (SteadyClock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        states.sample();
+        if (++samples % 10 == 0) {
+            sample();
+        }
+    }
+    result.threadStates = states.text();
     const double window = seconds(SteadyClock::now() - windowStarted);
     const double cpu = cpuSeconds() - cpuStart;
     std::vector<double> rates;
@@ -476,6 +573,15 @@ CaseResult runCase(int count, const Options& options, const std::string& dir, Si
     result.cpuPerGB = total > 0 ? cpu / (static_cast<double>(total) / (1024.0 * MB)) : 0;
     const double mean = result.archived / count;
     result.slowestToMean = mean > 0 ? *std::min_element(rates.begin(), rates.end()) / mean : 0;
+    if (std::getenv("OSTREL_SCALE_RATES") != nullptr) {
+        std::vector<double> sorted = rates;
+        std::sort(sorted.begin(), sorted.end());
+        std::printf("  site rates MB/s, slowest to fastest:");
+        for (const double rate : sorted) {
+            std::printf(" %.2f", rate);
+        }
+        std::printf("\n");
+    }
 
     for (const int handle : handles) {
         scheduler.stop(handle);
@@ -533,9 +639,9 @@ int run(const Options& options, SitesProcess& sites) {
 
     const std::string fs = bench::fileSystemName(dir);
     std::printf("scale: sites of %d channels x %d fps (key frames %u bytes every %d frames, others %u), played "
-                "back as fast as read; each into 2 storage files of %llu MB (overwriting), %d s a case\n",
-                Channels, FrameRate, KeyFrameSize, Gop, FrameSize, static_cast<unsigned long long>(options.fileMB),
-                options.seconds);
+                "back as fast as read; each into a group of 2 storage files (overwrite allowed); %d s warm-up and "
+                "%d s measured a case\n",
+                Channels, FrameRate, KeyFrameSize, Gop, FrameSize, options.warmup, options.seconds);
     std::printf("files in %s (%s); %u cores; the sites run in a child process\n", dir.c_str(), fs.c_str(),
                 std::thread::hardware_concurrency());
     if (fs == "tmpfs") {
@@ -554,10 +660,13 @@ int run(const Options& options, SitesProcess& sites) {
     for (const int count : options.cases) {
         results.push_back(runCase(count, options, dir, sites, scheduler, reports));
         const CaseResult& r = results.back();
-        std::printf("%3d sites: archived %.1f MB/s, raw %.1f MB/s; frames lost %llu, twice %llu%s\n", r.sites,
-                    r.archived, r.raw, static_cast<unsigned long long>(r.lost),
+        std::printf("%3d sites (groups of 2 x %llu MB made and opened in %.1f s): every site archiving after %.2f s, "
+                    "%.1f MB/s in the %d s after; then archived %.1f MB/s, raw %.1f MB/s; frames lost %llu, twice "
+                    "%llu%s\n",
+                    r.sites, static_cast<unsigned long long>(r.fileMB), r.setup, r.ramp, r.warmArchived, options.warmup, r.archived, r.raw, static_cast<unsigned long long>(r.lost),
                     static_cast<unsigned long long>(r.twice),
                     r.notConnected ? (", " + std::to_string(r.notConnected) + " never connected").c_str() : "");
+        std::printf("     threads, sampled every 10 ms: %s\n", r.threadStates.c_str());
         std::fflush(stdout);
     }
     scheduler.shutdown();
