@@ -26,7 +26,7 @@
 //   --dir      where the storage files go (default: a new directory under the
 //              current one; it should be a disk, not tmpfs)
 //   --warmup   seconds after every site began archiving that are measured
-//              apart, the groups' start (default 5)
+//              apart, the groups' start (default 5 + sites / 10)
 //   --seconds  the measured archiving time of each case after those
 //              (default 8; longer runs: 60)
 //   --sites    the cases (default 1,10,100; at most 100, the session limit)
@@ -382,7 +382,9 @@ private:
 struct Options {
     std::string dir;
     int seconds = 8;
-    int warmup = 5;
+    // -1: 5 s and a tenth of a second per site (the groups start one after
+    // another on the one thread that writes every storage).
+    int warmup = -1;
     std::vector<int> cases = {1, 10, 100};
     // 0: chosen per case (1024 / sites, from 64 to 512).
     uint64_t fileMB = 0;
@@ -406,7 +408,7 @@ Options parse(int argc, char** argv) {
             }
         } else if (arg == "--warmup") {
             options.warmup = std::atoi(value.c_str());
-            if (options.warmup < 0) {
+            if (options.warmup < 0 || value.empty() || value[0] < '0' || value[0] > '9') {
                 throw std::runtime_error("--warmup takes a number of seconds");
             }
         } else if (arg == "--sites") {
@@ -455,15 +457,20 @@ struct CaseResult {
     double ramp = 0;
     // Archived MB/s in the warm-up after the ramp.
     double warmArchived = 0;
+    int warmup = 0;
     uint64_t fileMB = 0;
     // Seconds to make and open the groups.
     double setup = 0;
     std::string threadStates;
 };
 
-CaseResult runCase(int count, const Options& options, const std::string& dir, SitesProcess& sites,
+CaseResult runCase(int count, Options options, const std::string& dir, SitesProcess& sites,
                    ArchivingScheduler& scheduler, Reports& reports) {
+    if (options.warmup < 0) {
+        options.warmup = 5 + count / 10;
+    }
     CaseResult result;
+    result.warmup = options.warmup;
     result.sites = count;
     result.raw = rawWriteSpeed(dir + "/raw.bin");
 
@@ -639,9 +646,9 @@ int run(const Options& options, SitesProcess& sites) {
 
     const std::string fs = bench::fileSystemName(dir);
     std::printf("scale: sites of %d channels x %d fps (key frames %u bytes every %d frames, others %u), played "
-                "back as fast as read; each into a group of 2 storage files (overwrite allowed); %d s warm-up and "
-                "%d s measured a case\n",
-                Channels, FrameRate, KeyFrameSize, Gop, FrameSize, options.warmup, options.seconds);
+                "back as fast as read; each into a group of 2 storage files (overwrite allowed); %d s measured a "
+                "case after its warm-up\n",
+                Channels, FrameRate, KeyFrameSize, Gop, FrameSize, options.seconds);
     std::printf("files in %s (%s); %u cores; the sites run in a child process\n", dir.c_str(), fs.c_str(),
                 std::thread::hardware_concurrency());
     if (fs == "tmpfs") {
@@ -663,7 +670,7 @@ int run(const Options& options, SitesProcess& sites) {
         std::printf("%3d sites (groups of 2 x %llu MB made and opened in %.1f s): every site archiving after %.2f s, "
                     "%.1f MB/s in the %d s after; then archived %.1f MB/s, raw %.1f MB/s; frames lost %llu, twice "
                     "%llu%s\n",
-                    r.sites, static_cast<unsigned long long>(r.fileMB), r.setup, r.ramp, r.warmArchived, options.warmup, r.archived, r.raw, static_cast<unsigned long long>(r.lost),
+                    r.sites, static_cast<unsigned long long>(r.fileMB), r.setup, r.ramp, r.warmArchived, r.warmup, r.archived, r.raw, static_cast<unsigned long long>(r.lost),
                     static_cast<unsigned long long>(r.twice),
                     r.notConnected ? (", " + std::to_string(r.notConnected) + " never connected").c_str() : "");
         std::printf("     threads, sampled every 10 ms: %s\n", r.threadStates.c_str());
