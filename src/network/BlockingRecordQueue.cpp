@@ -104,11 +104,13 @@ std::size_t BlockingRecordQueue::takeLocked(std::span<std::uint8_t> buffer, cons
                                       std::to_string(buffer.size()) + " bytes");
     }
     std::memcpy(buffer.data(), record.data(), record.size());
+    const std::size_t length = record.size();
     _ring.consume();
+    releaseIfIdle();
     // Records differ in size: every waiting producer re-tests whether its own fits,
     // so that one whose record is still too large cannot swallow the wake-up.
     _notFull.notifyAll();
-    return record.size();
+    return length;
 }
 
 std::size_t BlockingRecordQueue::discard() {
@@ -118,6 +120,7 @@ std::size_t BlockingRecordQueue::discard() {
         return 0;
     }
     _ring.consume();
+    releaseIfIdle();
     _notFull.notifyAll();
     return length;
 }
@@ -125,7 +128,25 @@ std::size_t BlockingRecordQueue::discard() {
 void BlockingRecordQueue::clear() {
     Mutex::ScopedLock lock(_mutex);
     _ring.clear();
+    releaseIfIdle();
     _notFull.notifyAll();
+}
+
+void BlockingRecordQueue::setReleaseWhenEmpty(bool release) {
+    Mutex::ScopedLock lock(_mutex);
+    _releaseWhenEmpty = release;
+    releaseIfIdle();
+}
+
+void BlockingRecordQueue::releaseIfIdle() {
+    if (_releaseWhenEmpty && _ring.isEmpty()) {
+        _ring.release();
+    }
+}
+
+std::size_t BlockingRecordQueue::allocatedBytes() const {
+    Mutex::ScopedLock lock(_mutex);
+    return _ring.allocatedBytes();
 }
 
 void BlockingRecordQueue::close() {

@@ -48,6 +48,14 @@ public:
     // Every blocked and later put() returns false and every take() returns 0.
     void close();
 
+    // While set, the ring's array is freed whenever the queue runs empty (at
+    // once when it is empty now); a later put allocates it again. Owners set
+    // it while nothing is expected to flow (a client between connections), so
+    // an idle queue costs no memory, and clear it when records come again.
+    void setReleaseWhenEmpty(bool release);
+    // Bytes of the ring's array now held (0 while released).
+    std::size_t allocatedBytes() const;
+
     bool isClosed() const;
     bool isEmpty() const;
     int count() const;
@@ -60,12 +68,15 @@ private:
     static bool waitUntil(Condition& condition, const std::int64_t* deadline);
     bool putLocked(std::span<const RecordRing::Part> parts, const std::int64_t* deadline);
     std::size_t takeLocked(std::span<std::uint8_t> buffer, const std::int64_t* deadline);
+    // Under the mutex: frees the array when asked to and the ring is empty.
+    void releaseIfIdle();
 
     RecordRing _ring;
     mutable Mutex _mutex;
     Condition _notEmpty{_mutex};
     Condition _notFull{_mutex};
     bool _closed = false;
+    bool _releaseWhenEmpty = false;
 };
 
 } // namespace ostrel

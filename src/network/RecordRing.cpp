@@ -15,7 +15,6 @@ RecordRing::RecordRing(int capacity) : _capacity(capacity), _wrapEnd(capacity) {
                                   "a record ring of " + std::to_string(capacity) +
                                       " bytes cannot hold any record");
     }
-    _data = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(capacity));
 }
 
 int RecordRing::freeSpace() const {
@@ -75,8 +74,11 @@ void RecordRing::put(std::span<const Part> parts) {
         _wrapEnd = _writeOffset;
         _writeOffset = 0;
     }
+    if (!_data) {
+        _data = MappedMemory(static_cast<std::size_t>(_capacity));
+    }
     const auto stored = static_cast<std::int32_t>(length);
-    std::uint8_t* out = _data.get() + _writeOffset;
+    std::uint8_t* out = _data.data() + _writeOffset;
     std::memcpy(out, &stored, LengthSize);
     out += LengthSize;
     for (const Part& part : parts) {
@@ -97,8 +99,8 @@ std::span<const std::uint8_t> RecordRing::peek() const {
         return {};
     }
     std::int32_t length = 0;
-    std::memcpy(&length, _data.get() + _readOffset, LengthSize);
-    return {_data.get() + _readOffset + LengthSize, static_cast<std::size_t>(length)};
+    std::memcpy(&length, _data.data() + _readOffset, LengthSize);
+    return {_data.data() + _readOffset + LengthSize, static_cast<std::size_t>(length)};
 }
 
 void RecordRing::consume() {
@@ -106,7 +108,7 @@ void RecordRing::consume() {
         return;
     }
     std::int32_t length = 0;
-    std::memcpy(&length, _data.get() + _readOffset, LengthSize);
+    std::memcpy(&length, _data.data() + _readOffset, LengthSize);
     _readOffset += length + LengthSize;
     if (_readOffset == _wrapEnd) {
         _readOffset = 0;
@@ -115,6 +117,11 @@ void RecordRing::consume() {
     if (--_count == 0) {
         clear();
     }
+}
+
+void RecordRing::release() {
+    clear();
+    _data.reset();
 }
 
 void RecordRing::clear() {

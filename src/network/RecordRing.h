@@ -1,9 +1,10 @@
 #pragma once
 
+#include "base/MappedMemory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <span>
 
 namespace ostrel {
@@ -12,6 +13,10 @@ namespace ostrel {
 // stored contiguously: its length n as a 4-byte integer in host order, then its n
 // bytes. A record that does not fit between the write offset and the end is placed
 // at offset 0, and the wrap end remembers where the data before it stops.
+//
+// The array is allocated by the first put and given back by release(), so a
+// ring that waits unused (a free connection slot, a client that is not
+// playing) costs no memory; its capacity stays what it was built with.
 //
 // No lock of its own: the owner guards it.
 class RecordRing {
@@ -55,6 +60,10 @@ public:
     bool isEmpty() const { return _count == 0; }
     int count() const { return _count; }
     void clear();
+    // Drops every record and frees the array; the next put allocates it again.
+    void release();
+    // Bytes of the array now held: the capacity once allocated, else 0.
+    std::size_t allocatedBytes() const { return _data ? static_cast<std::size_t>(_capacity) : 0; }
 
     // Where the reader and writer stand and where wrapped data ends; for diagnostics.
     int readOffset() const { return _readOffset; }
@@ -74,7 +83,7 @@ private:
     int _count = 0;
     int _readOffset = 0;
     int _writeOffset = 0;
-    std::unique_ptr<std::uint8_t[]> _data;
+    MappedMemory _data;
 };
 
 } // namespace ostrel

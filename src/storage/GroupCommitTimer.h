@@ -2,42 +2,44 @@
 
 #include "base/thread/Condition.h"
 #include "base/thread/Mutex.h"
-#include "base/thread/Thread.h"
+
+#include <cstdint>
 
 namespace ostrel {
 
 class Storage;
 
-// The thread that commits a storage's group of filled pages when its time is
-// up and no write comes to do it, so that a frame is durable at most the
-// group's wait after its page filled even when the recording pauses. It asks
-// the storage (commitDuePages) without waiting for the storage's write lock:
-// while a writer holds it, that writer checks the time itself.
+// Commits a storage's group of filled pages when its time is up and no write
+// comes to do it, so that a frame is durable at most the group's wait after
+// its page filled even when the recording pauses. It asks the storage
+// (commitDuePages) without waiting for the storage's write lock: while a
+// writer holds it, that writer checks the time itself.
 //
-// Started on the first arm(), stopped (and joined) by stop(), which the
-// storage calls at close.
-class GroupCommitTimer : private Thread {
+// The timers of all storages share one thread ("GroupCommit"), started when
+// a timer is armed and ending once no timer waits, so a process archiving
+// many sites has one such thread, not one per storage. It serves the timer
+// that is due first; a commit it makes for one storage delays the others'
+// by that commit's time, which the group's wait easily absorbs.
+class GroupCommitTimer {
 public:
     explicit GroupCommitTimer(Storage& storage);
-    ~GroupCommitTimer() override;
+    ~GroupCommitTimer();
     GroupCommitTimer(const GroupCommitTimer&) = delete;
     GroupCommitTimer& operator=(const GroupCommitTimer&) = delete;
 
-    // Pages wait: (re)computes when to look again, starting the thread when
-    // it does not run.
+    // Pages wait: the storage is looked at as soon as the shared thread can,
+    // and again when commitDuePages says.
     void arm();
-    // Ends the thread and waits for it; a later arm() starts it again.
+    // Takes the timer off the thread and waits until no look at the storage
+    // is in progress; a later arm() puts it on again.
     void stop();
-    bool isRunning() const { return Thread::isRunning(); }
+    // Armed, or being served.
+    bool isRunning() const;
 
 private:
-    void run() override;
+    friend class GroupCommitTimerThread;
 
     Storage& _storage;
-    Mutex _mutex;
-    Condition _condition{_mutex};
-    bool _armed = false;
-    bool _stopping = false;
 };
 
 } // namespace ostrel

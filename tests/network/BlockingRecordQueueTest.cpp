@@ -230,3 +230,31 @@ TEST(BlockingRecordQueueTest, ASmallRecordIsNotHeldUpByALargerOneWaitingBesideIt
     ASSERT_TRUE(eventually([&] { return large.done.load(); }));
     EXPECT_FALSE(large.result.load());
 }
+
+TEST(BlockingRecordQueueTest, AQueueToldToReleaseFreesItsArrayWheneverItRunsEmpty) {
+    BlockingRecordQueue queue(256);
+    EXPECT_EQ(queue.allocatedBytes(), 0u);
+    ASSERT_TRUE(putText(queue, "one"));
+    ASSERT_TRUE(putText(queue, "two"));
+    queue.setReleaseWhenEmpty(true);
+    EXPECT_EQ(queue.allocatedBytes(), 256u) << "records still wait";
+    EXPECT_EQ(takeText(queue), "one");
+    EXPECT_EQ(queue.allocatedBytes(), 256u);
+    EXPECT_EQ(takeText(queue), "two");
+    EXPECT_EQ(queue.allocatedBytes(), 0u);
+    // A put allocates again; clear() and discard() release like take().
+    ASSERT_TRUE(putText(queue, "three"));
+    EXPECT_EQ(queue.allocatedBytes(), 256u);
+    queue.clear();
+    EXPECT_EQ(queue.allocatedBytes(), 0u);
+    ASSERT_TRUE(putText(queue, "four"));
+    EXPECT_EQ(queue.discard(), 4u);
+    EXPECT_EQ(queue.allocatedBytes(), 0u);
+    // In use again: running empty keeps the array.
+    queue.setReleaseWhenEmpty(false);
+    ASSERT_TRUE(putText(queue, "five"));
+    EXPECT_EQ(takeText(queue), "five");
+    EXPECT_EQ(queue.allocatedBytes(), 256u);
+    queue.setReleaseWhenEmpty(true);
+    EXPECT_EQ(queue.allocatedBytes(), 0u);
+}

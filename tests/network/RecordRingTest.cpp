@@ -222,3 +222,19 @@ TEST(RecordRingTest, RandomTrafficKeepsEveryRecordIntactAndInOrder) {
         }
     }
 }
+
+TEST(RecordRingTest, TheArrayComesWithTheFirstPutAndGoesWithRelease) {
+    RecordRing ring(64);
+    EXPECT_EQ(ring.allocatedBytes(), 0u);
+    EXPECT_EQ(ring.freeSpace(), 60) << "an unallocated ring still offers its whole capacity";
+    put(ring, bytes(10, 1));
+    EXPECT_EQ(ring.allocatedBytes(), 64u);
+    ring.consume();
+    EXPECT_EQ(ring.allocatedBytes(), 64u) << "running empty keeps the array";
+    put(ring, bytes(30, 2));
+    ring.release();
+    EXPECT_TRUE(ring.isEmpty());
+    EXPECT_EQ(ring.allocatedBytes(), 0u);
+    put(ring, bytes(60, 3));
+    EXPECT_EQ(head(ring), bytes(60, 3));
+}

@@ -9,6 +9,7 @@
 #include "network/protocol/playback/PlayRequest.h"
 #include "network/session/CloseReason.h"
 #include "network/session/InvalidSessionHandleException.h"
+#include "network/session/SessionContextImpl.h"
 #include "ostrel-sitesim/SiteServer.h"
 #include "playback/support/SiteListener.h"
 
@@ -422,6 +423,40 @@ TEST(NetworkPlaybackContextTest, ProcessWideContextCanBeShutDownAndStartedAgain)
     EXPECT_TRUE(fresh.context().mediaDispatcher().isRunning());
     fresh.shutdown();
     NetworkPlaybackContext::shutdown();
+}
+
+TEST_F(NetworkPlaybackClientTest, SessionBuffersAndTheFrameQueueExistOnlyWhileAConnectionUsesThem) {
+    // A context of 100 sessions with none in use, and a client that has not
+    // connected, hold no buffers at all.
+    EXPECT_EQ(context->allocatedSessionBytes(), 0u);
+    SiteListener& listener = newListener();
+    NetworkPlaybackClient& client = newClient(listener);
+    EXPECT_EQ(client.queueAllocatedBytes(), 0u);
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_GE(client.connect("127.0.0.1", port, "admin", "admin"), 0);
+        ASSERT_TRUE(listener.waitFor("connected", round + 1));
+        client.play(playOf(SecondSection));
+        ASSERT_TRUE(listener.waitFor("stopped 2", round + 1));
+        syncMedia(client, listener);
+        // In use: the send queue of the requests, the receive buffer and the
+        // frame queue, each of the size the design gives it.
+        EXPECT_GE(context->allocatedSessionBytes(),
+                  std::size_t{SessionContextImpl::NormalQueueSize} + SessionContextImpl::ReceiveBufferSize);
+        EXPECT_EQ(client.queueAllocatedBytes(), std::size_t{PlaybackClient::ArchivingQueueSize});
+
+        client.disconnect(true);
+        ASSERT_TRUE(listener.waitFor("disconnected 301", round + 1));
+        EXPECT_TRUE(eventually([&] { return context->allocatedSessionBytes() == 0; }))
+            << context->allocatedSessionBytes() << " bytes still held";
+        EXPECT_TRUE(eventually([&] { return client.queueAllocatedBytes() == 0; }));
+    }
+    // Both connections delivered the section whole.
+    auto expected = expectedFrames(*site, SecondSection, All.word());
+    const auto once = expected;
+    expected.insert(expected.end(), once.begin(), once.end());
+    EXPECT_EQ(listener.frames(), expected);
 }
 
 } // namespace

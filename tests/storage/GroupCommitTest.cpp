@@ -19,8 +19,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace ostrel {
@@ -191,6 +194,42 @@ TEST(GroupCommitTest, TheTimerCommitsTheWaitingPagesWhenNoFrameComes) {
     Thread::sleep(30);
     const std::uint32_t later = f.fill(1).front();
     ASSERT_TRUE(testing::eventually([&] { return f.storage->durableMediaID() >= f.lastIn(later); }));
+}
+
+// Threads of this process named `name`.
+int threadsNamed(const std::string& name) {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        count += std::getline(comm, line) && line == name ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(GroupCommitTest, TheTimersOfManyStoragesShareOneThreadThatEndsWhenNoneWaits) {
+    std::vector<std::unique_ptr<GroupFixture>> storages;
+    std::vector<std::pair<GroupFixture*, std::uint32_t>> waiting;
+    for (int i = 0; i < 6; ++i) {
+        storages.push_back(std::make_unique<GroupFixture>(8, true, 40, false));
+        storages.back()->fill(1);
+        waiting.emplace_back(storages.back().get(), storages.back()->fill(1).front());
+    }
+    EXPECT_LE(threadsNamed("GroupCommit"), 1);
+    for (const auto& [f, page] : waiting) {
+        ASSERT_TRUE(testing::eventually([&, f = f, page = page] { return f->storage->durableMediaID() >= f->lastIn(page); }));
+        EXPECT_FALSE(f->listed(page));
+    }
+    // Nothing waits any more: the thread goes, and comes back for the next page.
+    EXPECT_TRUE(testing::eventually([] { return threadsNamed("GroupCommit") == 0; }));
+    GroupFixture& again = *storages.front();
+    const std::uint32_t later = again.fill(1).front();
+    ASSERT_TRUE(testing::eventually([&] { return again.storage->durableMediaID() >= again.lastIn(later); }));
+    // A storage closed while its timer is armed is never looked at again.
+    storages.back()->fill(1);
+    storages.back()->storage->close(false);
+    storages.pop_back();
+    EXPECT_TRUE(testing::eventually([] { return threadsNamed("GroupCommit") == 0; }));
 }
 
 TEST(GroupCommitTest, AFlushCommitsTheWaitingPagesTogetherWithThePageBeingFilled) {

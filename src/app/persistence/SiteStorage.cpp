@@ -6,6 +6,7 @@
 #include "base/Trace.h"
 #include "storage/FixedSizeFileStorage.h"
 #include "storage/VarnelException.h"
+#include "storage/pager/MemoryPool.h"
 
 #include <cstdio>
 
@@ -207,6 +208,9 @@ void SiteStorage::closeAllLocked() {
         closeQuietly(*storage, false);
     }
     _storages.clear();
+    // The pages of the closed files went back to the pool; beyond a small
+    // reserve for the groups still open they go back to the system.
+    MemoryPool::instance().trim();
 }
 
 void SiteStorage::close() {

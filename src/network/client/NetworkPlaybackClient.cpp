@@ -51,6 +51,7 @@ void NetworkPlaybackClient::shutdown() {
 
 int NetworkPlaybackClient::connect(std::string_view address, uint16_t port, std::string_view user,
                                    std::string_view password) {
+    setQueueInUse(true);
     return _context->connectClient(*this, address, port, user, password);
 }
 
@@ -206,6 +207,8 @@ void NetworkPlaybackClient::disconnected(int reason) {
         clearQueue();
     }
     stateMachine().disconnected();
+    // Frames still queued are delivered; then the queue's memory goes.
+    setQueueInUse(false);
     if (listener() != nullptr) {
         listener()->playbackDisconnected(handle(), reason);
     }

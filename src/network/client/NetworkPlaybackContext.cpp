@@ -82,6 +82,8 @@ void NetworkPlaybackContext::stopAll() {
     _mediaDispatcher->join();
 }
 
+std::size_t NetworkPlaybackContext::allocatedSessionBytes() const { return _dispatcher->allocatedBufferBytes(); }
+
 // ---- clients ----------------------------------------------------------------------------------
 
 NetworkPlaybackSession* NetworkPlaybackContext::find(int handle) const {

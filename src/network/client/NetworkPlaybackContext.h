@@ -45,6 +45,9 @@ public:
     // sessions; waits for both threads. Idempotent; nothing can be started again.
     void stopAll();
     MediaDispatcher& mediaDispatcher() { return *_mediaDispatcher; }
+    // Bytes of send queues and receive buffers its sessions hold now: memory
+    // follows the connections in use, not the 100 sessions there are.
+    std::size_t allocatedSessionBytes() const;
 
     // ---- for the clients ------------------------------------------------------------
     // Connects a session for the client and maps the new handle to it, as one step

@@ -115,6 +115,8 @@ ProductInfo PlaybackClient::productInfo() const {
 
 void PlaybackClient::attachQueue(MediaDispatcher& dispatcher, int bufferSize, IPlaybackClientListener* listener) {
     auto queue = std::make_shared<BlockingRecordQueue>(bufferSize);
+    // No memory until a connection brings records.
+    queue->setReleaseWhenEmpty(true);
     {
         Mutex::ScopedLock lock(_mutex);
         _listener = listener;
@@ -145,6 +147,18 @@ void PlaybackClient::releaseQueue() {
 bool PlaybackClient::hasQueue() const {
     Mutex::ScopedLock lock(_mutex);
     return _queue != nullptr;
+}
+
+void PlaybackClient::setQueueInUse(bool inUse) {
+    Mutex::ScopedLock lock(_mutex);
+    if (_queue) {
+        _queue->setReleaseWhenEmpty(!inUse);
+    }
+}
+
+std::size_t PlaybackClient::queueAllocatedBytes() const {
+    Mutex::ScopedLock lock(_mutex);
+    return _queue ? _queue->allocatedBytes() : 0;
 }
 
 void PlaybackClient::clearQueue() {

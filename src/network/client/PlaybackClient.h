@@ -110,6 +110,10 @@ public:
     // ---- media dispatcher thread ---------------------------------------------------------
     void deliver(ByteBuffer& record) override;
 
+    // Bytes the frame queue holds now: its capacity while a connection uses
+    // it, 0 while the client waits between connections.
+    std::size_t queueAllocatedBytes() const;
+
 protected:
     // The session handle frames are queued with and reported under.
     virtual int sessionHandle() const = 0;
@@ -123,6 +127,9 @@ protected:
     void detachQueue();
     void releaseQueue();
     bool hasQueue() const;
+    // A connection begins (true) or has ended (false): between connections the
+    // queue gives its array back once the last record is delivered.
+    void setQueueInUse(bool inUse);
     // Drops every queued record and a stop notice waiting for room.
     void clearQueue();
     // Queues a text-in record (kind 1), waiting for room.

@@ -12,7 +12,7 @@
 
 namespace ostrel {
 
-MediaDispatcher::MediaDispatcher() : LoopingThread("MediaDispatcher"), _buffer(DeliveryBufferSize) {}
+MediaDispatcher::MediaDispatcher() : LoopingThread("MediaDispatcher") {}
 
 MediaDispatcher::~MediaDispatcher() {
     // step() uses this class's members: stop and join before they go.
@@ -161,6 +161,10 @@ bool MediaDispatcher::tryPost(std::uint32_t identifier, BlockingRecordQueue& que
 std::uint64_t MediaDispatcher::deliveredCount() const { return _delivered.load(std::memory_order_acquire); }
 
 std::size_t MediaDispatcher::takeRecord(BlockingRecordQueue& queue) {
+    if (_buffer.empty()) {
+        // Taken with the first delivery: a process that never archives never needs it.
+        _buffer.resize(DeliveryBufferSize);
+    }
     while (true) {
         try {
             return queue.take(std::span<std::uint8_t>(_buffer.data(), _buffer.size()), 0);

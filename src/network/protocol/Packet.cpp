@@ -11,6 +11,8 @@ namespace ostrel {
 
 Packet::Packet() : ByteBuffer(GrowStep) { order(BigEndian); }
 
+Packet::Packet(int capacity) : ByteBuffer(capacity) { order(BigEndian); }
+
 Packet::Packet(uint8_t* bytes, int length) : ByteBuffer(bytes, length) { order(BigEndian); }
 
 void Packet::reserveScalar(int size) {
@@ -75,6 +77,9 @@ void Packet::putString(std::string_view text) {
 
 void Packet::begin(uint16_t type) {
     clear();
+    if (capacity() < HeaderSize) {
+        grow(GrowStep);
+    }
     ByteBuffer::putShort(0, Magic);
     ByteBuffer::putShort(2, type);
     ByteBuffer::putInt(4, 0);
@@ -111,9 +116,14 @@ Packet& Packet::payload() {
 }
 
 void Packet::prepareHeader() {
+    if (capacity() < HeaderSize) {
+        grow(HeaderSize - capacity());
+    }
     position(0);
     limit(HeaderSize);
 }
+
+void Packet::releaseArray() { *this = Packet(0); }
 
 void Packet::requireReadable(int size) const {
     if (remaining() < size) {

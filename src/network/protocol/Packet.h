@@ -28,6 +28,9 @@ public:
     static constexpr uint16_t Magic = 1559;
 
     Packet();
+    // A packet with an array of `capacity` bytes; 0 allocates nothing until
+    // the packet is first built or received into.
+    explicit Packet(int capacity);
     // A view of a whole packet, header first, in bytes someone else holds:
     // for parsing where it was received, with nothing copied or allocated.
     // The bytes must outlive it; a put that needs more room moves it into an
@@ -64,6 +67,9 @@ public:
     Packet& payload();
     // position 0, limit 8: ready to receive a header.
     void prepareHeader();
+    // Gives the array back (however far it grew): an empty packet again, as
+    // Packet(0) makes it.
+    void releaseArray();
 
     // Date (4 bytes): u16 year, u8 month, u8 day.
     void putDate(const Date& date);

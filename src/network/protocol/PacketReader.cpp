@@ -6,7 +6,7 @@
 
 namespace ostrel {
 
-PacketReader::PacketReader(int maxPayloadSize) : _maxPayloadSize(maxPayloadSize) {}
+PacketReader::PacketReader(int maxPayloadSize) : _maxPayloadSize(maxPayloadSize), _packet(0) {}
 
 Packet& PacketReader::startHeader() {
     _phase = Phase::AwaitingHeader;
@@ -65,7 +65,9 @@ PacketReader::Result PacketReader::feed(const void* bytes, int length, int& cons
 void PacketReader::reset() {
     _phase = Phase::Idle;
     _lastPayloadSize = 0;
-    _packet.clear();
+    // Whatever the largest packet made it grow to goes: the next packet
+    // allocates what it needs.
+    _packet.releaseArray();
 }
 
 } // namespace ostrel

@@ -26,7 +26,8 @@ void copyLoginText(char* field, std::string_view text) {
 
 } // namespace
 
-CommonSession::CommonSession(CommonFacade& facade, int maxPayloadSize) : _facade(facade), _reader(maxPayloadSize) {
+CommonSession::CommonSession(CommonFacade& facade, int maxPayloadSize)
+    : _facade(facade), _sendPacket(0), _reader(maxPayloadSize) {
     SessionAliveChecker::acquire();
 }
 
@@ -107,6 +108,12 @@ void CommonSession::release() {
     _reader.reset();
     _userData = nullptr;
     attachContext(nullptr);
+    {
+        // A free session holds no packet memory; the next connection's first
+        // request allocates it again.
+        Mutex::ScopedLock lock(_sendPacketMutex);
+        _sendPacket.releaseArray();
+    }
     onReleased();
 }
 

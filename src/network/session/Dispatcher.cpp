@@ -76,4 +76,12 @@ bool Dispatcher::isStarted() const {
     return _started && !_stopped;
 }
 
+std::size_t Dispatcher::allocatedBufferBytes() const {
+    std::size_t total = 0;
+    for (const auto& context : _contexts) {
+        total += context->allocatedBytes();
+    }
+    return total;
+}
+
 } // namespace ostrel

@@ -2,6 +2,7 @@
 
 #include "base/thread/Mutex.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ public:
     bool isStarted() const;
     int connectionCount() const { return static_cast<int>(_contexts.size()); }
     const std::string& threadName() const { return _threadName; }
+    // Bytes of send queues and receive buffers the slots hold now: only
+    // connections in use have any.
+    std::size_t allocatedBufferBytes() const;
 
     // Something was requested on a slot (connect, read, write or close).
     virtual void wakeUp() = 0;

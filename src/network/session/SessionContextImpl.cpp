@@ -108,6 +108,12 @@ int SessionContextImpl::queuedCount() const {
     return _normalQueue.count();
 }
 
+std::size_t SessionContextImpl::allocatedBytes() const {
+    Mutex::ScopedLock lock(_sendMutex);
+    return _highQueue.allocatedBytes() + _normalQueue.allocatedBytes() +
+           (_hasReceiveBuffer.load(std::memory_order_acquire) ? std::size_t{ReceiveBufferSize} : 0);
+}
+
 SocketAddress SessionContextImpl::localAddress() const {
     Mutex::ScopedLock lock(_stateMutex);
     return isFree() ? SocketAddress() : _channel.localAddress();
@@ -152,8 +158,10 @@ void SessionContextImpl::reset() {
     _currentBlock = ByteBuffer();
     _receivedBegin = 0;
     _receivedEnd = 0;
-    _highQueue.clear();
-    _normalQueue.clear();
+    _received.reset();
+    _hasReceiveBuffer.store(false, std::memory_order_release);
+    _highQueue.release();
+    _normalQueue.release();
     _state = SessionState::Disconnected;
     if (_channel.isOpen()) {
         try {
@@ -231,7 +239,7 @@ std::span<uint8_t> SessionContextImpl::receivedAhead() {
     if (bufferedCount() == 0) {
         return {};
     }
-    return {_received.get() + _receivedBegin, static_cast<size_t>(bufferedCount())};
+    return {_received.data() + _receivedBegin, static_cast<size_t>(bufferedCount())};
 }
 
 void SessionContextImpl::consumeReceived(int count) {
@@ -247,7 +255,7 @@ void SessionContextImpl::takeBuffered(ByteBuffer& target) {
     if (taken <= 0) {
         return;
     }
-    target.put(_received.get() + _receivedBegin, taken);
+    target.put(_received.data() + _receivedBegin, taken);
     _receivedBegin += taken;
     if (_receivedBegin == _receivedEnd) {
         _receivedBegin = 0;
@@ -257,9 +265,10 @@ void SessionContextImpl::takeBuffered(ByteBuffer& target) {
 
 int SessionContextImpl::receiveAhead() {
     if (!_received) {
-        _received = std::make_unique<uint8_t[]>(ReceiveBufferSize);
+        _received = MappedMemory(ReceiveBufferSize);
+        _hasReceiveBuffer.store(true, std::memory_order_release);
     }
-    ByteBuffer space(_received.get(), ReceiveBufferSize);
+    ByteBuffer space(_received.data(), ReceiveBufferSize);
     space.position(_receivedEnd);
     const int count = _channel.read(space);
     if (count > 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/ByteBuffer.h"
+#include "base/MappedMemory.h"
 #include "base/thread/Mutex.h"
 #include "network/RecordRing.h"
 #include "network/session/SessionContext.h"
@@ -19,8 +20,10 @@ class Session;
 // A dispatcher's connection slot: request flags set by any thread, two send
 // queues (High: 5120 bytes for alive checks, Normal: 1 MiB for the rest), the
 // read target, the packet being sent, and the bytes received ahead of the
-// session's reads. Everything is allocated once: the queues when the
-// dispatcher is built, the receive buffer at the slot's first receive.
+// session's reads. Buffers follow the connection, not the slot: each queue's
+// array comes with its first packet, the receive buffer with the first
+// receive, and reset() gives all of them back, so a dispatcher built for 100
+// connections costs memory only for those in use.
 //
 // Receiving ahead: the worker takes whatever the socket holds, up to
 // ReceiveBufferSize bytes in one call, and fills the session's read targets
@@ -30,7 +33,8 @@ class Session;
 // receives only while a read is requested and the buffer is empty. Large
 // chunks matter on loopback above all: every receive also pays for the
 // acknowledgements it triggers, so 1 MiB costs clearly less CPU per byte
-// than 256 KiB. The buffer is taken at a slot's first receive and kept.
+// than 256 KiB. The buffer is taken at the connection's first receive and
+// kept until the slot is reset.
 //
 // Locking: the send mutex guards the queues and the current block; the state
 // mutex guards the flags, the close reason, the read target, the state, the
@@ -64,6 +68,8 @@ public:
     bool hasRoom(int length) const override;
     int freeSpace() const override;
     int queuedCount() const override;
+    // Bytes of send queues and receive buffer this slot holds now.
+    std::size_t allocatedBytes() const;
     SocketAddress localAddress() const override;
     SocketAddress remoteAddress() const override;
     void lockSend() override { _sendMutex.lock(); }
@@ -132,7 +138,8 @@ private:
     std::atomic<uint32_t> _generation{0};
 
     // Touched by the worker only (and by reset, which runs on it or after it).
-    std::unique_ptr<uint8_t[]> _received;
+    MappedMemory _received;
+    std::atomic<bool> _hasReceiveBuffer{false};
     int _receivedBegin = 0;
     int _receivedEnd = 0;
 

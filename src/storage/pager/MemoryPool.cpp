@@ -1,10 +1,12 @@
 #include "storage/pager/MemoryPool.h"
 
 #include "base/Exception.h"
+#include "base/MappedMemory.h"
 #include "base/Trace.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 
 namespace ostrel {
 
@@ -15,7 +17,7 @@ MemoryPool& MemoryPool::instance() {
 
 MemoryPool::~MemoryPool() {
     for (const PoolBlock& block : _created) {
-        std::free(block.data);
+        MappedMemory::unmap(block.data, block.size);
     }
 }
 
@@ -34,8 +36,11 @@ PoolBlock MemoryPool::allocate(std::size_t size) {
 PoolBlock MemoryPool::create(std::size_t size) {
     std::size_t bytes = size < MinimumBlockSize ? MinimumBlockSize : size;
     bytes = (bytes + Alignment - 1) / Alignment * Alignment;
-    void* data = std::aligned_alloc(Alignment, bytes);
-    if (data == nullptr) {
+    // Mapped, not from the C heap: a trimmed block leaves the process at once.
+    void* data = nullptr;
+    try {
+        data = MappedMemory::map(bytes);
+    } catch (const std::bad_alloc&) {
         throw SystemException(ENOMEM, "MemoryPool::create");
     }
     _created.push_back(PoolBlock{static_cast<std::byte*>(data), bytes});
@@ -50,6 +55,17 @@ void MemoryPool::release(PoolBlock block) {
     }
     Mutex::ScopedLock lock(_mutex);
     _free.push_back(block);
+}
+
+void MemoryPool::trim(std::size_t keep) {
+    Mutex::ScopedLock lock(_mutex);
+    // Released blocks are appended, so the oldest free ones go first.
+    while (_free.size() > keep) {
+        const PoolBlock block = _free.front();
+        _free.pop_front();
+        std::erase(_created, block);
+        MappedMemory::unmap(block.data, block.size);
+    }
 }
 
 std::size_t MemoryPool::createdCount() const {

@@ -14,11 +14,15 @@ namespace ostrel {
 // the free list when released and is handed out again, first in, first out.
 // A request is served by the first free block that is large enough, so
 // storages with pages larger than the default never receive a block that is
-// too small. All blocks are returned to the system when the pool is destroyed.
+// too small. All blocks are returned to the system when the pool is destroyed,
+// and trim() returns free blocks beyond a small reserve earlier: once a
+// storage group has closed, the blocks its pages used need not stay resident.
 class MemoryPool {
 public:
     static constexpr std::size_t MinimumBlockSize = 524288;
     static constexpr std::size_t Alignment = 4096;
+    // Free blocks trim() keeps by default, for the groups that go on working.
+    static constexpr std::size_t ReserveBlocks = 8;
 
     static MemoryPool& instance();
 
@@ -32,7 +36,11 @@ public:
     // Gives a block back; an empty block is ignored.
     void release(PoolBlock block);
 
-    // Blocks created since the pool was made, and blocks currently free.
+    // Returns free blocks beyond the `keep` most recently released to the
+    // system; blocks in use are untouched.
+    void trim(std::size_t keep = ReserveBlocks);
+
+    // Blocks created since the pool was made (and not trimmed), and blocks currently free.
     std::size_t createdCount() const;
     std::size_t freeCount() const;
 

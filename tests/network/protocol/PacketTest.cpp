@@ -190,4 +190,27 @@ TEST(PacketTest, ReusedPacketKeepsItsGrownArray) {
 }
 
 } // namespace
+TEST(PacketTest, AnEmptyPacketAllocatesWhenBuiltOrReceivedIntoAndReleasesItsArray) {
+    Packet built(0);
+    EXPECT_EQ(built.capacity(), 0);
+    built.begin(513);
+    built.putInt(7);
+    built.finish(true);
+    EXPECT_EQ(bytesOf(built), (std::vector<uint8_t>{0x06, 0x17, 0x02, 0x01, 0, 0, 0, 4, 0, 0, 0, 7}));
+
+    Packet received(0);
+    received.prepareHeader();
+    EXPECT_EQ(received.remaining(), Packet::HeaderSize);
+    received.ByteBuffer::put(bytesOf(built).data(), Packet::HeaderSize);
+    received.payload();
+    EXPECT_EQ(received.remaining(), 4);
+
+    built.releaseArray();
+    EXPECT_EQ(built.capacity(), 0);
+    built.begin(514);
+    built.finish(false);
+    EXPECT_EQ(built.type(), 514) << "still big-endian after the release";
+}
+
 } // namespace ostrel
+
