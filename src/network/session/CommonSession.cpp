@@ -77,7 +77,10 @@ void CommonSession::setState(SessionState state) {
             _aliveCheckPending = false;
         }
     }
-    if (state == SessionState::Connected) {
+    // Watched from the connect on: a peer that falls silent during the
+    // handshake (a half-open connection, a site that hangs) would otherwise
+    // hold the session, and whoever waits for its login, for ever.
+    if (state == SessionState::Connected || (state == SessionState::Connecting && previous != state)) {
         {
             Mutex::ScopedLock ticks(_tickMutex);
             _lastReceiveTick = _lastSendTick = now();
@@ -264,6 +267,14 @@ void CommonSession::checkAlive() {
         idle = current - _lastSendTick;
     }
     const SessionState current = state();
+    if (current == SessionState::Connecting) {
+        // The handshake knows no alive checks; the peer only has to say something in time.
+        if (silence > SilenceBeforeDrop) {
+            close(CloseReason::NoResponse);
+            trace("REMOTE : SESSION NO RESPONSE, DISCONNECT BY FORCE\n");
+        }
+        return;
+    }
     try {
         if (silence > SilenceBeforeRequest) {
             if (!isAliveCheckPending()) {

@@ -71,9 +71,11 @@ public:
     void assign(int channelIndex, void* userData, std::string_view user, std::string_view password);
     // Let go after the disconnect has been reported: free for the next connect.
     void release();
-    // The one routine for state changes: Connected records both ticks, clears
-    // the pending flag and registers with the alive checker; Disconnected
-    // unregisters.
+    // The one routine for state changes: Connecting and Connected record both
+    // ticks and register with the alive checker (Connected also clears the
+    // pending flag); Disconnected unregisters. While Connecting (TCP connect
+    // and login) no alive checks are sent, but a peer silent for
+    // SilenceBeforeDrop is dropped with reason 312 all the same.
     void setState(SessionState state);
 
     SessionState state() const;
