@@ -9,7 +9,7 @@
 #include "network/session/SendQueueOverflowException.h"
 #include "network/session/SessionAliveChecker.h"
 #include "network/session/SessionContext.h"
-#include "network/session/TickClock.h"
+#include "base/Clock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,18 +26,12 @@ void copyLoginText(char* field, std::string_view text) {
 
 } // namespace
 
-CommonSession::CommonSession(CommonFacade& facade, int maxPayloadSize) : _facade(facade), _reader(maxPayloadSize) {
-    SessionAliveChecker::acquire();
-}
+CommonSession::CommonSession(CommonFacade& facade, int maxPayloadSize, SessionAliveChecker& aliveChecker)
+    : _facade(facade), _aliveChecker(aliveChecker), _reader(maxPayloadSize) {}
 
-CommonSession::~CommonSession() {
-    if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
-        checker->unregisterSession(*this);
-    }
-    SessionAliveChecker::release();
-}
+CommonSession::~CommonSession() { _aliveChecker.unregisterSession(*this); }
 
-uint32_t CommonSession::now() const { return _facade.clock().ticks(); }
+uint32_t CommonSession::now() const { return _facade.clock().tickCount(); }
 
 void CommonSession::attachContext(SessionContext* context) {
     Mutex::ScopedLock lock(_contextMutex);
@@ -85,14 +79,10 @@ void CommonSession::setState(SessionState state) {
             Mutex::ScopedLock ticks(_tickMutex);
             _lastReceiveTick = _lastSendTick = now();
         }
-        if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
-            checker->registerSession(*this);
-        }
+        _aliveChecker.registerSession(*this);
     } else if (state == SessionState::Disconnected && previous != SessionState::Disconnected) {
         // Outside the session's own mutex: a pass holds the checker's mutex and takes ours.
-        if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
-            checker->unregisterSession(*this);
-        }
+        _aliveChecker.unregisterSession(*this);
     }
 }
 

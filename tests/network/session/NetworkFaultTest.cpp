@@ -4,6 +4,7 @@
 // on), that the frames delivered are whole and in order, that a second
 // session of the same dispatcher is untouched, and that no descriptor leaks.
 
+#include "base/ManualClock.h"
 #include "base/thread/Thread.h"
 #include "network/protocol/ClientFacade.h"
 #include "network/protocol/CommonMessageType.h"
@@ -14,7 +15,6 @@
 #include "network/session/SessionAliveChecker.h"
 #include "network/support/FaultySocketApi.h"
 #include "network/support/LoopbackServer.h"
-#include "network/support/ManualTickClock.h"
 #include "network/support/SiteConnection.h"
 #include "support/TestThreads.h"
 
@@ -37,7 +37,6 @@ using testing::eventually;
 using testing::FunctionThread;
 using test::FaultySocketApi;
 using test::LoopbackServer;
-using test::ManualTickClock;
 using test::SiteConnection;
 using test::SitePackets;
 using Fault = FaultySocketApi::Fault;
@@ -346,8 +345,8 @@ class NetworkFaultTest : public ::testing::TestWithParam<std::tuple<Fault, Step>
 
 // Everything of one case; destroyed before the descriptors are counted again.
 struct Rig {
-    ManualTickClock clock;
-    FaultySocketApi api{[this] { return clock.ticks(); }};
+    ManualClock clock;
+    FaultySocketApi api{[this] { return clock.tickCount(); }};
     std::unique_ptr<SelectDispatcher> dispatcher;
     std::unique_ptr<FaultFacade> facade;
 
@@ -368,8 +367,8 @@ struct Rig {
             if (!requested && facade->loggedIn(handle)) {
                 requested = sendRequest(handle);
             }
-            clock.advance(1000);
-            SessionAliveChecker::instance()->checkNow();
+            clock.advanceMilliseconds(1000);
+            facade->aliveChecker().checkNow();
             Thread::sleep(i % 8 == 0 ? 1 : 0);
         }
         return eventually([&] { return facade->reason(handle) >= 0; }, 5s);
@@ -604,8 +603,8 @@ TEST(NetworkFaultSoakTest, HundredSessionsWithSeededFaults) {
             if (!open) {
                 break;
             }
-            rig.clock.advance(1000);
-            SessionAliveChecker::instance()->checkNow();
+            rig.clock.advanceMilliseconds(1000);
+            rig.facade->aliveChecker().checkNow();
             Thread::sleep(second % 8 == 0 ? 1 : 0);
         }
         int completed = 0;
