@@ -38,58 +38,19 @@ std::uint32_t EventTrack::changeTimelineInfo(std::uint32_t oldPage, std::uint32_
     if (oldPage == 0 || oldPage == newPage) {
         return 0;
     }
-    const std::optional<TrackListItem> entry = _storage->findTrack(PageType::Event);
-    const std::uint32_t first = entry ? entry->firstPage() : 0;
-    const std::uint32_t pageCount = _storage->superBlock().pageCount();
-    Page other(&_storage->superBlock(), &_storage->pageCache());
-    Page* page = _current;
     EventElement event;
-    std::uint32_t changed = 0;
-    for (std::uint32_t visited = 1;; ++visited) {
-        bool reachedStop = false;
-        bool pageChanged = false;
-        {
-            Mutex::ScopedLock lock(page->mutex());
-            for (std::uint32_t i = 0; i < page->itemCount(); ++i) {
-                const std::uint32_t offset = page->firstItemOffset() + i * ItemSize;
-                event.readAt(page->buffer(), offset);
-                const PagePosition position = event.timelinePos();
-                reachedStop = reachedStop || (stopPage != 0 && position.number == stopPage);
-                if (position.number == oldPage) {
-                    event.setTimelinePos(PagePosition{newPage, position.offset});
-                    event.writeAt(page->buffer(), offset);
-                    pageChanged = true;
-                    ++changed;
-                }
-            }
+    return rewriteBackwards("the event track", "event page", [&](Page& page, std::uint32_t offset) {
+        event.readAt(page.buffer(), offset);
+        const PagePosition position = event.timelinePos();
+        ItemRewrite result;
+        result.reachedStop = stopPage != 0 && position.number == stopPage;
+        if (position.number == oldPage) {
+            event.setTimelinePos(PagePosition{newPage, position.offset});
+            event.writeAt(page.buffer(), offset);
+            result.changed = true;
         }
-        if (pageChanged) {
-            _storage->savePage(*page);
-        }
-        if (reachedStop || page->previous() == 0 || page->pageNumber() == first) {
-            break;
-        }
-        if (visited >= pageCount) {
-            throw VarnelException(VarnelException::StorageCorrupted,
-                                  "the event track's previous links run in a circle through page " +
-                                      std::to_string(page->pageNumber()));
-        }
-        const std::uint32_t previous = page->previous();
-        const std::uint32_t previousChecksum = page->previousChecksum();
-        if (_overwritePage.isLoaded() && _overwritePage.pageNumber() == previous) {
-            if (_overwritePage.checksum() != previousChecksum) {
-                throw VarnelException(VarnelException::StorageCorrupted,
-                                      "event page " + std::to_string(previous) + " is not the page " +
-                                          std::to_string(page->pageNumber()) + " links back to");
-            }
-            page = &_overwritePage;
-        } else {
-            other.release();
-            loadLinked(other, previous, previousChecksum, false);
-            page = &other;
-        }
-    }
-    return changed;
+        return result;
+    });
 }
 
 } // namespace ostrel

@@ -72,7 +72,7 @@ void LogTrack::append(const std::string& message, int level) {
     if (!isWritable()) {
         return;
     }
-    const DateTime now = DateTime::now();
+    const DateTime now = _storage->clockSource().now();
     if (!_ring.isLoaded()) {
         const std::uint32_t number = _storage->allocatePage(PageType::Log);
         _ring.format(PageType::Log, number, ItemSize, 0, 0);

@@ -6,6 +6,7 @@
 #include "storage/Storage.h"
 #include "storage/VarnelException.h"
 #include "storage/pager/SuperBlock.h"
+#include "storage/util/StorageUtility.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -79,7 +80,6 @@ bool OverwritePreparer::advance() {
             }
         }
         const std::uint32_t next = scan().next();
-        const std::uint32_t nextChecksum = scan().nextChecksum();
         if (!superBlock.isValidPageNumber(next)) {
             return false;
         }
@@ -87,8 +87,7 @@ bool OverwritePreparer::advance() {
         // scan page, that very copy becomes the scan page.
         Page& candidate = probe();
         candidate.loadHeader(next, false);
-        if (candidate.type() == PageType::Media && candidate.previous() == own &&
-            candidate.previousChecksum() == ownChecksum && candidate.checksum() == nextChecksum &&
+        if (candidate.type() == PageType::Media && StorageUtility::isLinked(scan(), candidate) &&
             candidate.superChecksum() == superBlock.checksum()) {
             scan().release();
             _scanIndex = 1 - _scanIndex;

@@ -53,11 +53,6 @@ std::string textOf(const char* fmt, ...) {
     return text;
 }
 
-std::uint32_t frameTotalSize(const IRecordable& item) {
-    const std::uint64_t size = std::uint64_t{item.fixedSize()} + item.payloadSize();
-    return size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
-}
-
 } // namespace
 
 Storage::Storage()
@@ -677,7 +672,7 @@ void Storage::format(const StorageFormatOptions& options) {
                                       " bytes; a storage needs at least 3 (free-page list, journal, data)");
         }
         _superBlock->setFiles(_reader, _writer.get(), baseOffset(), ioMinBlockSize());
-        _superBlock->format(options, pages, firstItemID);
+        _superBlock->format(options, pages, firstItemID, clockSource());
         _timeStamp = 0;
         _clock.stop();
         _pageCache->setSuperBlock(_superBlock.get());
@@ -1091,16 +1086,7 @@ PagePosition Storage::writeTextIn(TextInElement& element) {
 
 PagePosition Storage::writeTimeline(const MediaElement& frame, const PagePosition& position, bool updateSections) {
     Mutex::ScopedLock lock(_writeMutex);
-    TimelineElement element;
-    element.setMediaType(frame.mediaType());
-    element.setFrameIndex(frame.frameIndex());
-    element.setGopID(frame.gopID());
-    element.setChannelMask(frame.channelMask());
-    element.setLinkedChannelMask(frame.linkedChannelMask());
-    element.setDateTime(frame.dateTime());
-    element.setMediaID(frame.mediaID());
-    element.setMediaPosition(position);
-    element.setTotalSize(frameTotalSize(frame));
+    TimelineElement element = TimelineElement::indexing(frame, position);
     const PagePosition result = _timeline->write(element);
     if (!result.isNull() && updateSections) {
         _recordingTable->update(element, result);
@@ -1116,16 +1102,9 @@ PagePosition Storage::writeTimeline(const MediaElement& frame, const PagePositio
 PagePosition Storage::writeTimeline(const TextInElement& element, const PagePosition& position,
                                     bool updateSections) {
     Mutex::ScopedLock lock(_writeMutex);
-    TimelineElement entry;
+    // A text-in record is always indexed as one, whatever its type field says.
+    TimelineElement entry = TimelineElement::indexing(element, position);
     entry.setMediaType(TimelineLinkedElement::TextIn);
-    entry.setFrameIndex(element.frameIndex());
-    entry.setGopID(element.gopID());
-    entry.setChannelMask(element.channelMask());
-    entry.setLinkedChannelMask(element.linkedChannelMask());
-    entry.setDateTime(element.dateTime());
-    entry.setMediaID(element.mediaID());
-    entry.setMediaPosition(position);
-    entry.setTotalSize(frameTotalSize(element));
     const PagePosition result = _timeline->write(entry);
     if (!result.isNull() && updateSections) {
         _recordingTable->update(entry, result);

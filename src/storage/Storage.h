@@ -241,8 +241,8 @@ public:
     void setLogEnabled(bool enabled) { _logEnabled = enabled; }
     // The wall clock and tick counter the time stamps and the group commit's
     // waiting time follow (tests move them).
-    void setClockSource(const ClockSource* source) { _clock.setSource(source); }
-    const ClockSource& clockSource() const { return _clock.source(); }
+    void setClockSource(const Clock* source) { _clock.setSource(source); }
+    const Clock& clockSource() const { return _clock.source(); }
 
     // The track-list mirror.
     std::optional<TrackListItem> findTrack(const PageType& type) const;

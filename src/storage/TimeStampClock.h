@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/DateTime.h"
-#include "storage/ClockSource.h"
+#include "base/Clock.h"
 
 #include <cstdint>
 
@@ -12,10 +12,10 @@ namespace ostrel {
 // when the wall clock moved away from the time the clock believes it is.
 class TimeStampClock {
 public:
-    explicit TimeStampClock(const ClockSource* source = &ClockSource::system()) : _source(source) {}
+    explicit TimeStampClock(const Clock* source = &Clock::system()) : _source(source) {}
 
-    void setSource(const ClockSource* source) { _source = source; }
-    const ClockSource& source() const { return *_source; }
+    void setSource(const Clock* source) { _source = source; }
+    const Clock& source() const { return *_source; }
 
     // Starts counting at `stamp`; the wall clock may run up to `tolerance`
     // seconds ahead before a jump is reported.
@@ -31,7 +31,7 @@ public:
     std::uint32_t stamp() const { return _stamp; }
 
 private:
-    const ClockSource* _source;
+    const Clock* _source;
     std::uint32_t _tolerance = 1;
     DateTime _clockTime;
     std::uint32_t _remainder = 0;

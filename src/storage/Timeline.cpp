@@ -226,61 +226,19 @@ std::uint32_t Timeline::relocateMediaPage(std::uint32_t oldPage, std::uint32_t n
     if (oldPage == 0 || oldPage == newPage || !_current->isLoaded()) {
         return 0;
     }
-    const std::optional<TrackListItem> entry = _storage->findTrack(PageType::Timeline);
-    const std::uint32_t first = entry ? entry->firstPage() : 0;
-    const std::uint32_t pageCount = _storage->superBlock().pageCount();
-    Page other(&_storage->superBlock(), &_storage->pageCache());
-    Page* page = _current;
     TimelineElement element;
-    std::uint32_t changed = 0;
-    for (std::uint32_t visited = 1;; ++visited) {
-        trace("%d page cur item count = %d\n", static_cast<int>(page->pageNumber()), static_cast<int>(page->itemCount()));
-        bool reachedStop = false;
-        bool pageChanged = false;
-        {
-            Mutex::ScopedLock lock(page->mutex());
-            for (std::uint32_t i = 0; i < page->itemCount(); ++i) {
-                const std::uint32_t offset = page->firstItemOffset() + i * ItemSize;
-                element.readAt(page->buffer(), offset);
-                const PagePosition position = element.mediaPosition();
-                reachedStop = reachedStop || (stopPage != 0 && position.number == stopPage);
-                if (position.number == oldPage) {
-                    element.setMediaPosition(PagePosition{newPage, position.offset});
-                    element.writeAt(page->buffer(), offset);
-                    pageChanged = true;
-                    ++changed;
-                }
-            }
+    return rewriteBackwards("the timeline", "timeline page", [&](Page& page, std::uint32_t offset) {
+        element.readAt(page.buffer(), offset);
+        const PagePosition position = element.mediaPosition();
+        ItemRewrite result;
+        result.reachedStop = stopPage != 0 && position.number == stopPage;
+        if (position.number == oldPage) {
+            element.setMediaPosition(PagePosition{newPage, position.offset});
+            element.writeAt(page.buffer(), offset);
+            result.changed = true;
         }
-        if (pageChanged) {
-            _storage->savePage(*page);
-        }
-        if (reachedStop || page->previous() == 0 || page->pageNumber() == first) {
-            break;
-        }
-        if (visited >= pageCount) {
-            throw VarnelException(VarnelException::StorageCorrupted,
-                                  "the timeline's previous links run in a circle through page " +
-                                      std::to_string(page->pageNumber()));
-        }
-        const std::uint32_t previous = page->previous();
-        const std::uint32_t previousChecksum = page->previousChecksum();
-        if (_overwritePage.isLoaded() && _overwritePage.pageNumber() == previous) {
-            // The first page is held for the overwrite: change it there, so
-            // that the held copy stays the one written.
-            if (_overwritePage.checksum() != previousChecksum) {
-                throw VarnelException(VarnelException::StorageCorrupted,
-                                      "timeline page " + std::to_string(previous) + " is not the page " +
-                                          std::to_string(page->pageNumber()) + " links back to");
-            }
-            page = &_overwritePage;
-        } else {
-            other.release();
-            loadLinked(other, previous, previousChecksum, false);
-            page = &other;
-        }
-    }
-    return changed;
+        return result;
+    });
 }
 
 } // namespace ostrel

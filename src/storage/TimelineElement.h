@@ -24,6 +24,25 @@ public:
     bool marksChannel() const override { return _mediaType == 0; }
 
     std::uint16_t mediaType() const { return _mediaType; }
+    // The element that indexes `frame` (a MediaElement or a TextInElement),
+    // stored at `position`: its type, index, GOP, channels, time, media ID
+    // and whole size (fixed part and payload, at most 0xFFFFFFFF).
+    template <typename Frame>
+    static TimelineElement indexing(const Frame& frame, const PagePosition& position) {
+        TimelineElement element;
+        element.setMediaType(frame.mediaType());
+        element.setFrameIndex(frame.frameIndex());
+        element.setGopID(frame.gopID());
+        element.setChannelMask(frame.channelMask());
+        element.setLinkedChannelMask(frame.linkedChannelMask());
+        element.setDateTime(frame.dateTime());
+        element.setMediaID(frame.mediaID());
+        element.setMediaPosition(position);
+        const std::uint64_t size = std::uint64_t{frame.fixedSize()} + frame.payloadSize();
+        element.setTotalSize(size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size));
+        return element;
+    }
+
     void setMediaType(std::uint16_t type) { _mediaType = type; }
     std::uint16_t frameIndex() const { return _frameIndex; }
     void setFrameIndex(std::uint16_t index) { _frameIndex = index; }

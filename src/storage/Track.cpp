@@ -556,20 +556,6 @@ void Track::removeAfter(Page& page, std::uint64_t after, IRecordable& item) {
     _cursor = PagePosition{page.pageNumber(), _writeOffset};
 }
 
-bool Track::isCursorValid() const {
-    const Page& page = *_current;
-    return page.isLoaded() && _cursor.number == page.pageNumber() && page.itemCount() > 0 &&
-           _cursor.offset >= page.firstItemOffset() && _cursor.offset <= page.lastItemOffset();
-}
-
-bool Track::current(IRecordable& item) {
-    if (!isCursorValid()) {
-        return false;
-    }
-    item.readAt(_current->buffer(), _cursor.offset);
-    return true;
-}
-
 bool Track::readAt(Page& page, const PagePosition& position, IRecordable& item) {
     if (!page.isLoaded() || page.pageNumber() != position.number || page.itemCount() == 0 ||
         position.offset < page.firstItemOffset() || position.offset > page.lastItemOffset()) {
@@ -579,118 +565,55 @@ bool Track::readAt(Page& page, const PagePosition& position, IRecordable& item) 
     return true;
 }
 
-bool Track::seekToFirstInPage() {
-    if (!_current->isLoaded() || _current->itemCount() == 0) {
-        return false;
-    }
-    _cursor = PagePosition{_current->pageNumber(), _current->firstItemOffset()};
-    return true;
-}
-
-bool Track::seekToLastInPage() {
-    if (!_current->isLoaded() || _current->itemCount() == 0) {
-        return false;
-    }
-    _cursor = PagePosition{_current->pageNumber(), _current->lastItemOffset()};
-    return true;
-}
-
-bool Track::seek(const PagePosition& position) {
-    if (!_current->isLoaded()) {
-        return false;
-    }
-    if (position.number == _current->pageNumber()) {
-        const PagePosition saved = _cursor;
-        _cursor = position;
-        if (isCursorValid()) {
-            return true;
-        }
-        _cursor = saved;
-        return false;
-    }
-    if (_forWrite || !_storage->superBlock().isValidPosition(position)) {
-        trace("Track::seek() FAILED. INVALID TYPE or POSITION\n");
-        return false;
-    }
-    Page& other = otherPage();
-    other.load(position.number, true);
-    if (!(other.type() == pageType()) || other.itemCount() == 0 || position.offset < other.firstItemOffset() ||
-        position.offset > other.lastItemOffset()) {
-        trace("Track::seek() FAILED. INVALID TYPE or POSITION\n");
-        other.release();
-        return false;
-    }
-    _current->release();
-    _current = &other;
-    _cursor = position;
-    return true;
-}
-
-bool Track::next(IRecordable& item) {
-    if (!isCursorValid()) {
-        return false;
-    }
-    Page& page = *_current;
-    if (_cursor.offset < page.lastItemOffset()) {
-        _cursor.offset += stepAt(page, _cursor.offset, item);
-        item.readAt(page.buffer(), _cursor.offset);
-        return true;
-    }
-    if (_forWrite || page.next() == 0) {
-        return false;
-    }
-    Page& other = otherPage();
-    other.load(page.next(), true);
-    if (!(other.type() == pageType()) || other.previous() != page.pageNumber() ||
-        other.previousChecksum() != page.checksum() || other.checksum() != page.nextChecksum() ||
-        other.itemCount() == 0) {
-        trace("Track::next() FAILED 2. OVERWRITTEN\n");
-        other.release();
-        return false;
-    }
-    page.release();
-    _current = &other;
-    _cursor = PagePosition{other.pageNumber(), other.firstItemOffset()};
-    item.readAt(other.buffer(), _cursor.offset);
-    return true;
-}
-
-bool Track::previous(IRecordable& item) {
-    if (!isCursorValid()) {
-        return false;
-    }
-    Page& page = *_current;
-    if (_cursor.offset > page.firstItemOffset()) {
-        if (carriesMedia()) {
-            std::uint32_t offset = page.firstItemOffset();
-            std::uint32_t previous = offset;
-            while (offset < _cursor.offset) {
-                previous = offset;
-                offset += stepAt(page, offset, item);
+std::uint32_t Track::rewriteBackwards(const std::string& trackName, const std::string& pageName,
+                                      const std::function<ItemRewrite(Page& page, std::uint32_t offset)>& rewrite) {
+    const std::optional<TrackListItem> entry = _storage->findTrack(pageType());
+    const std::uint32_t first = entry ? entry->firstPage() : 0;
+    const std::uint32_t pageCount = _storage->superBlock().pageCount();
+    Page other(&_storage->superBlock(), &_storage->pageCache());
+    Page* page = _current;
+    std::uint32_t changed = 0;
+    for (std::uint32_t visited = 1;; ++visited) {
+        bool reachedStop = false;
+        bool pageChanged = false;
+        {
+            Mutex::ScopedLock lock(page->mutex());
+            for (std::uint32_t i = 0; i < page->itemCount(); ++i) {
+                const ItemRewrite result = rewrite(*page, page->firstItemOffset() + i * itemSize());
+                reachedStop = reachedStop || result.reachedStop;
+                if (result.changed) {
+                    pageChanged = true;
+                    ++changed;
+                }
             }
-            _cursor.offset = previous;
-        } else {
-            _cursor.offset -= itemSize();
         }
-        item.readAt(page.buffer(), _cursor.offset);
-        return true;
+        if (pageChanged) {
+            _storage->savePage(*page);
+        }
+        if (reachedStop || page->previous() == 0 || page->pageNumber() == first) {
+            break;
+        }
+        if (visited >= pageCount) {
+            throw VarnelException(VarnelException::StorageCorrupted,
+                                  trackName + "'s previous links run in a circle through page " +
+                                      std::to_string(page->pageNumber()));
+        }
+        const std::uint32_t previous = page->previous();
+        const std::uint32_t previousChecksum = page->previousChecksum();
+        if (_overwritePage.isLoaded() && _overwritePage.pageNumber() == previous) {
+            if (_overwritePage.checksum() != previousChecksum) {
+                throw VarnelException(VarnelException::StorageCorrupted,
+                                      pageName + " " + std::to_string(previous) + " is not the page " +
+                                          std::to_string(page->pageNumber()) + " links back to");
+            }
+            page = &_overwritePage;
+        } else {
+            other.release();
+            loadLinked(other, previous, previousChecksum, false);
+            page = &other;
+        }
     }
-    if (_forWrite || page.previous() == 0) {
-        return false;
-    }
-    Page& other = otherPage();
-    other.load(page.previous(), true);
-    if (!(other.type() == pageType()) || other.checksum() != page.previousChecksum() ||
-        other.lastItemID() > page.firstItemID() || other.itemCount() == 0) {
-        trace("Track::previous() FAILED. OVERWRITTEN\n");
-        other.release();
-        return false;
-    }
-    page.release();
-    _current = &other;
-    _cursor = PagePosition{other.pageNumber(), other.lastItemOffset()};
-    item.readAt(other.buffer(), _cursor.offset);
-    return true;
+    return changed;
 }
 
 } // namespace ostrel

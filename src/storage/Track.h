@@ -5,6 +5,8 @@
 #include "storage/pager/PageType.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace ostrel {
 
@@ -58,17 +60,8 @@ public:
     virtual void flush();
     virtual bool carriesMedia() const { return false; }
     virtual bool isEmpty() const;
-    // The item at the cursor (false when the cursor is not on an item).
-    virtual bool current(IRecordable& item);
     // Reads the item at `position` of `page` (false when it is not an item position).
     virtual bool readAt(Page& page, const PagePosition& position, IRecordable& item);
-    // Cursor movement; false (cursor unchanged) when it cannot move. A track
-    // open for writing moves only inside its current page.
-    virtual bool next(IRecordable& item);
-    virtual bool previous(IRecordable& item);
-    virtual bool seek(const PagePosition& position);
-    virtual bool seekToFirstInPage();
-    virtual bool seekToLastInPage();
     // Whether the current page has room for the item's fixed part and payload.
     virtual bool fits(const IRecordable& item) const;
 
@@ -116,13 +109,28 @@ protected:
     // Size of the item at `offset` of `page` (the fixed size, or the whole
     // frame for media tracks).
     std::uint32_t stepAt(const Page& page, std::uint32_t offset, IRecordable& item) const;
+    // What a rewrite did to one item.
+    struct ItemRewrite {
+        bool changed = false;
+        // The item names the page where the walk ends (after this page).
+        bool reachedStop = false;
+    };
+    // Walks the track backwards from its current page, item by item, and
+    // saves every page whose items `rewrite` changed; a page held for the
+    // overwrite is changed in place, so that the held copy stays the one
+    // written. Ends after the page where an item reached the stop, at the
+    // track's first page or at a page without a predecessor; a backward
+    // link that is wrong or runs in a circle is StorageCorrupted, named with
+    // `trackName` ("the timeline") and `pageName` ("timeline page"). Answers
+    // the number of items changed.
+    std::uint32_t rewriteBackwards(const std::string& trackName, const std::string& pageName,
+                                   const std::function<ItemRewrite(Page& page, std::uint32_t offset)>& rewrite);
     // Loads page `number` into `page` and checks that it is the page the
     // link named: its type and checksum (VarnelException code 4 otherwise).
     void loadLinked(Page& page, std::uint32_t number, std::uint32_t checksum, bool readOnly);
     Page& otherPage() { return _current == &_pages[0] ? _pages[1] : _pages[0]; }
     void requireWritable() const;
     std::uint32_t pageSize() const;
-    bool isCursorValid() const;
 
     // Marks the track as appending for the lifetime of the scope.
     class AppendScope {

@@ -5,6 +5,7 @@
 #include "base/thread/Thread.h"
 #include "network/BlockingQueue.h"
 #include "network/BlockingRecordQueue.h"
+#include "support/TestThreads.h"
 
 #include <gtest/gtest.h>
 
@@ -23,16 +24,7 @@ namespace {
 
 constexpr auto Patience = std::chrono::seconds(120);
 
-bool eventually(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + Patience;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        Thread::sleep(2);
-    }
-    return true;
-}
+using ostrel::testing::eventually;
 
 class FunctionThread : public Thread {
 public:
@@ -145,7 +137,7 @@ TEST_P(RecordQueueStress, EveryRecordArrivesIntactAndInProducerOrder) {
     for (auto& thread : threads) {
         thread->start();
     }
-    const bool complete = eventually([&] { return received.load() >= expected; });
+    const bool complete = eventually([&] { return received.load() >= expected; }, Patience);
     queue.close(); // releases the consumers (and anyone stuck)
     for (auto& thread : threads) {
         thread->join();
@@ -212,7 +204,7 @@ TEST_P(ValueQueueStress, EveryValueArrivesOnceAndInProducerOrder) {
     for (auto& thread : threads) {
         thread->start();
     }
-    const bool complete = eventually([&] { return received.load() >= expected; });
+    const bool complete = eventually([&] { return received.load() >= expected; }, Patience);
     queue.close();
     for (auto& thread : threads) {
         thread->join();

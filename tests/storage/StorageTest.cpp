@@ -44,11 +44,12 @@ bool hasLine(const std::vector<LogMessage>& log, const std::string& start) {
 }
 
 // A clock whose wall time the test moves.
-class TestClock : public ClockSource {
+class TestClock : public Clock {
 public:
-    DateTime nowUTC() const override { return now; }
+    DateTime now() const override { return wall; }
+    DateTime nowUTC() const override { return wall; }
     std::uint32_t tickCount() const override { return tick; }
-    DateTime now = DateTime(2024, 3, 1, 12, 0, 0);
+    DateTime wall = DateTime(2024, 3, 1, 12, 0, 0);
     std::uint32_t tick = 1000;
 };
 
@@ -198,11 +199,11 @@ TEST(StorageTest, BootTimeInTheFutureKeepsTheBasis) {
         return probe->superBlock().timeStampBasis();
     }();
     EXPECT_EQ(basis, 5u);
-    clock.now = DateTime(2024, 2, 1, 12, 0, 0);
+    clock.wall = DateTime(2024, 2, 1, 12, 0, 0);
     ASSERT_TRUE(storage->open("s", true, 2));
     EXPECT_EQ(storage->timeStamp(), 5u);
     EXPECT_TRUE(hasLine(storage->readLog(), "[OPEN] boot_time (2024/03/01 12:00:00) >= current_time (2024/02/01 12:00:00)"));
-    clock.now = DateTime(2024, 2, 1, 12, 0, 30);
+    clock.wall = DateTime(2024, 2, 1, 12, 0, 30);
     clock.tick += 30000;
     ASSERT_TRUE(storage->close(true));
     ASSERT_TRUE(storage->open("s", true, 2));
@@ -218,7 +219,7 @@ TEST(StorageTest, WallClockJumpIsReportedOnceAndTheStampKeepsCounting) {
     storage->open("s", true, 2);
     storage->format(optionsFor());
     clock.tick += 10000;
-    clock.now = DateTime(2024, 3, 1, 11, 0, 0);
+    clock.wall = DateTime(2024, 3, 1, 11, 0, 0);
     storage->flush();
     EXPECT_EQ(storage->timeStamp(), 10u);
     storage->flush();

@@ -6,11 +6,11 @@ namespace ostrel {
 
 ClientFacade::ClientFacade(int channels, Dispatcher& dispatcher) : CommonFacade(channels, dispatcher) {}
 
-ClientFacade::ClientFacade(int channels, Dispatcher& dispatcher, const TickClock& clock)
+ClientFacade::ClientFacade(int channels, Dispatcher& dispatcher, const Clock& clock)
     : CommonFacade(channels, dispatcher, clock) {}
 
 ClientFacade::~ClientFacade() { stop(); }
 
-std::unique_ptr<CommonSession> ClientFacade::createSession() { return std::make_unique<ClientSession>(*this); }
+std::unique_ptr<CommonSession> ClientFacade::createSession() { return std::make_unique<ClientSession>(*this, aliveChecker()); }
 
 } // namespace ostrel

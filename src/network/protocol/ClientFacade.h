@@ -9,7 +9,7 @@ namespace ostrel {
 class ClientFacade : public CommonFacade {
 public:
     ClientFacade(int channels, Dispatcher& dispatcher);
-    ClientFacade(int channels, Dispatcher& dispatcher, const TickClock& clock);
+    ClientFacade(int channels, Dispatcher& dispatcher, const Clock& clock);
     ~ClientFacade() override;
 
     // The analyzer every session of this facade builds and parses with.

@@ -9,8 +9,9 @@
 #include "network/session/Dispatcher.h"
 #include "network/session/InvalidSessionHandleException.h"
 #include "network/session/SendQueueOverflowException.h"
+#include "network/session/SessionAliveChecker.h"
 #include "network/session/SessionContext.h"
-#include "network/session/TickClock.h"
+#include "base/Clock.h"
 #include "network/socket/SocketAddress.h"
 
 #include <climits>
@@ -28,10 +29,14 @@ std::mutex& handleCounterMutex() {
 } // namespace
 
 CommonFacade::CommonFacade(int channels, Dispatcher& dispatcher)
-    : CommonFacade(channels, dispatcher, TickClock::system()) {}
+    : CommonFacade(channels, dispatcher, Clock::system()) {}
 
-CommonFacade::CommonFacade(int channels, Dispatcher& dispatcher, const TickClock& clock)
-    : _channelCount(channels), _dispatcher(dispatcher), _clock(clock), _handles(channels) {
+CommonFacade::CommonFacade(int channels, Dispatcher& dispatcher, const Clock& clock)
+    : _channelCount(channels),
+      _dispatcher(dispatcher),
+      _clock(clock),
+      _handles(channels),
+      _aliveChecker(std::make_unique<SessionAliveChecker>()) {
     _syncOptions.add(NewAliveCheckOption::instance());
 }
 
@@ -57,6 +62,7 @@ void CommonFacade::start() {
     for (int i = 0; i < _channelCount; ++i) {
         _sessions.push_back(createSession());
     }
+    _aliveChecker->start();
     _dispatcher.start();
     _started = true;
 }
@@ -69,6 +75,9 @@ void CommonFacade::stop() {
         }
         _started = false;
     }
+    // No alive-check pass from here on: the sessions are about to go.
+    _aliveChecker->stop();
+    _aliveChecker->join();
     // Without the table mutex: the last disconnects need it.
     _dispatcher.stop();
     Mutex::ScopedLock lock(_tableMutex);

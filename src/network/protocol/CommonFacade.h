@@ -20,13 +20,17 @@ class PacketAnalyzer;
 class ProductInfo;
 class ProfileList;
 class RemoteSystemInfo;
-class TickClock;
+class SessionAliveChecker;
+class Clock;
 struct LoginResult;
 
 // The owner of a fixed table of sessions over one dispatcher. Callers hold
 // integer handles (from 1000 up, process-wide) that the facade maps to table
 // slots; session events turn into calls of the overridable operations below,
 // which run on the dispatcher's worker thread.
+//
+// The facade owns the alive checker of its sessions: its thread runs from
+// start() to stop(), and every session gets it when it is made.
 //
 // A derived class must call stop() in its own destructor: stopping reports
 // the last disconnects through its overrides.
@@ -35,15 +39,15 @@ public:
     static constexpr int FirstHandle = 1000;
 
     CommonFacade(int channels, Dispatcher& dispatcher);
-    CommonFacade(int channels, Dispatcher& dispatcher, const TickClock& clock);
+    CommonFacade(int channels, Dispatcher& dispatcher, const Clock& clock);
     CommonFacade(const CommonFacade&) = delete;
     CommonFacade& operator=(const CommonFacade&) = delete;
     virtual ~CommonFacade();
 
-    // Creates the sessions and starts the dispatcher (once).
+    // Creates the sessions and starts the dispatcher and the alive checker (once).
     void start();
     // Stops the dispatcher (every open session is reported disconnected with
-    // 201) and destroys the sessions.
+    // 201), destroys the sessions and stops the alive checker.
     void stop();
 
     // Starts connecting a free session and returns its new handle, or -1 when
@@ -62,7 +66,9 @@ public:
     int handleOfChannel(int channel) const;
     bool isConnected(int handle) const;
     int channelCount() const { return _channelCount; }
-    const TickClock& clock() const { return _clock; }
+    const Clock& clock() const { return _clock; }
+    // Watches this facade's sessions (tests run its passes themselves with checkNow()).
+    SessionAliveChecker& aliveChecker() { return *_aliveChecker; }
 
     // ---- overridable operations, called on session events ----------------
     virtual void connected(int /*handle*/) {}
@@ -106,12 +112,14 @@ private:
 
     const int _channelCount;
     Dispatcher& _dispatcher;
-    const TickClock& _clock;
+    const Clock& _clock;
     mutable Mutex _tableMutex;
     HandleMap _handles;
     Mutex _sendMutex;
     Packet _sharedPacket;
     SyncOptionList _syncOptions;
+    // Declared before the sessions, which unregister from it as they go.
+    std::unique_ptr<SessionAliveChecker> _aliveChecker;
     std::vector<std::unique_ptr<CommonSession>> _sessions;
     bool _started = false;
 };

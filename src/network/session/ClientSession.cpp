@@ -10,8 +10,8 @@
 
 namespace ostrel {
 
-ClientSession::ClientSession(ClientFacade& facade)
-    : CommonSession(facade, MaxPayloadSize), _clientFacade(facade) {}
+ClientSession::ClientSession(ClientFacade& facade, SessionAliveChecker& aliveChecker)
+    : CommonSession(facade, MaxPayloadSize, aliveChecker), _clientFacade(facade) {}
 
 int ClientSession::handle() const { return _clientFacade.handleOfChannel(channelIndex()); }
 

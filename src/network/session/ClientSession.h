@@ -26,7 +26,7 @@ public:
         Failed = 5,
     };
 
-    explicit ClientSession(ClientFacade& facade);
+    ClientSession(ClientFacade& facade, SessionAliveChecker& aliveChecker);
 
     void connectCompleted() override;
     void sendCompleted(Priority priority) override;

@@ -9,7 +9,7 @@
 #include "network/session/SendQueueOverflowException.h"
 #include "network/session/SessionAliveChecker.h"
 #include "network/session/SessionContext.h"
-#include "network/session/TickClock.h"
+#include "base/Clock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,19 +26,12 @@ void copyLoginText(char* field, std::string_view text) {
 
 } // namespace
 
-CommonSession::CommonSession(CommonFacade& facade, int maxPayloadSize)
-    : _facade(facade), _sendPacket(0), _reader(maxPayloadSize) {
-    SessionAliveChecker::acquire();
-}
+CommonSession::CommonSession(CommonFacade& facade, int maxPayloadSize, SessionAliveChecker& aliveChecker)
+    : _facade(facade), _aliveChecker(aliveChecker), _sendPacket(0), _reader(maxPayloadSize) {}
 
-CommonSession::~CommonSession() {
-    if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
-        checker->unregisterSession(*this);
-    }
-    SessionAliveChecker::release();
-}
+CommonSession::~CommonSession() { _aliveChecker.unregisterSession(*this); }
 
-uint32_t CommonSession::now() const { return _facade.clock().ticks(); }
+uint32_t CommonSession::now() const { return _facade.clock().tickCount(); }
 
 void CommonSession::attachContext(SessionContext* context) {
     Mutex::ScopedLock lock(_contextMutex);
@@ -78,19 +71,18 @@ void CommonSession::setState(SessionState state) {
             _aliveCheckPending = false;
         }
     }
-    if (state == SessionState::Connected) {
+    // Watched from the connect on: a peer that falls silent during the
+    // handshake (a half-open connection, a site that hangs) would otherwise
+    // hold the session, and whoever waits for its login, for ever.
+    if (state == SessionState::Connected || (state == SessionState::Connecting && previous != state)) {
         {
             Mutex::ScopedLock ticks(_tickMutex);
             _lastReceiveTick = _lastSendTick = now();
         }
-        if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
-            checker->registerSession(*this);
-        }
+        _aliveChecker.registerSession(*this);
     } else if (state == SessionState::Disconnected && previous != SessionState::Disconnected) {
         // Outside the session's own mutex: a pass holds the checker's mutex and takes ours.
-        if (SessionAliveChecker* checker = SessionAliveChecker::instance()) {
-            checker->unregisterSession(*this);
-        }
+        _aliveChecker.unregisterSession(*this);
     }
 }
 
@@ -271,6 +263,14 @@ void CommonSession::checkAlive() {
         idle = current - _lastSendTick;
     }
     const SessionState current = state();
+    if (current == SessionState::Connecting) {
+        // The handshake knows no alive checks; the peer only has to say something in time.
+        if (silence > SilenceBeforeDrop) {
+            close(CloseReason::NoResponse);
+            trace("REMOTE : SESSION NO RESPONSE, DISCONNECT BY FORCE\n");
+        }
+        return;
+    }
     try {
         if (silence > SilenceBeforeRequest) {
             if (!isAliveCheckPending()) {

@@ -18,7 +18,8 @@ namespace ostrel {
 
 class CommonFacade;
 class PacketAnalyzer;
-class TickClock;
+class SessionAliveChecker;
+class Clock;
 
 // One logical connection of a facade: the packet framing of its connection,
 // the send path, the liveness bookkeeping of the alive check. Sessions live in
@@ -37,7 +38,8 @@ public:
     static constexpr uint32_t SilenceBeforeDrop = 240000;
     static constexpr uint32_t IdleBeforeRequest = 20000;
 
-    CommonSession(CommonFacade& facade, int maxPayloadSize);
+    // The alive checker is the one of whoever runs the session; it outlives the session.
+    CommonSession(CommonFacade& facade, int maxPayloadSize, SessionAliveChecker& aliveChecker);
     ~CommonSession() override;
 
     // ---- Session events -----------------------------------------------------
@@ -71,9 +73,11 @@ public:
     void assign(int channelIndex, void* userData, std::string_view user, std::string_view password);
     // Let go after the disconnect has been reported: free for the next connect.
     void release();
-    // The one routine for state changes: Connected records both ticks, clears
-    // the pending flag and registers with the alive checker; Disconnected
-    // unregisters.
+    // The one routine for state changes: Connecting and Connected record both
+    // ticks and register with the alive checker (Connected also clears the
+    // pending flag); Disconnected unregisters. While Connecting (TCP connect
+    // and login) no alive checks are sent, but a peer silent for
+    // SilenceBeforeDrop is dropped with reason 312 all the same.
     void setState(SessionState state);
 
     SessionState state() const;
@@ -127,6 +131,7 @@ private:
     uint32_t now() const;
 
     CommonFacade& _facade;
+    SessionAliveChecker& _aliveChecker;
     int _channelIndex = -1;
     mutable Mutex _mutex;
     SessionState _state = SessionState::Disconnected;

@@ -7,7 +7,6 @@
 #include "network/session/Session.h"
 #include "network/session/SessionContextImpl.h"
 #include "network/socket/NonBlockingSocketChannel.h"
-#include "network/socket/SocketApiWrapper.h"
 #include "network/socket/SocketException.h"
 
 #include <cerrno>
@@ -26,11 +25,11 @@ constexpr int ReceiveBurst = 4;
 
 } // namespace
 
-SelectDispatcher::SelectDispatcher(int connections, std::string threadName)
-    : Dispatcher(connections, std::move(threadName)), _connections(connections) {
+SelectDispatcher::SelectDispatcher(int connections, std::string threadName, SocketApi& api)
+    : Dispatcher(connections, std::move(threadName)), _api(api), _wakeUp(api), _connections(connections) {
     std::vector<NonBlockingSocketChannel*> channels;
     for (int i = 0; i < connections; ++i) {
-        _channels.push_back(std::make_unique<NonBlockingSocketChannel>());
+        _channels.push_back(std::make_unique<NonBlockingSocketChannel>(api));
         channels.push_back(_channels.back().get());
     }
     createContexts(channels);
@@ -206,7 +205,7 @@ void SelectDispatcher::WorkerThread::runOnce() {
     }
 
     // 2. Wait.
-    const int ready = ::poll(_fds.data(), count, buffered ? 0 : StepMilliseconds);
+    const int ready = _dispatcher._api.poll(_fds.data(), count, buffered ? 0 : StepMilliseconds);
     if (ready < 0) {
         if (errno == EINTR) {
             return;
@@ -254,7 +253,7 @@ void SelectDispatcher::WorkerThread::serve(SessionContextImpl& context, short ev
         }
         int error = 0;
         try {
-            error = SocketApiWrapper::getSocketError(context.channel().socket());
+            error = _dispatcher._api.socketError(context.channel().socket());
         } catch (const SocketException& e) {
             error = e.code();
         }
@@ -269,7 +268,7 @@ void SelectDispatcher::WorkerThread::serve(SessionContextImpl& context, short ev
         trace("Set in Error FD_SET\n");
         int error = 0;
         try {
-            error = SocketApiWrapper::getSocketError(context.channel().socket());
+            error = _dispatcher._api.socketError(context.channel().socket());
         } catch (const SocketException& e) {
             error = e.code();
         }

@@ -3,6 +3,7 @@
 #include "base/thread/LoopingThread.h"
 #include "network/session/Dispatcher.h"
 #include "network/session/WakeUpPair.h"
+#include "network/socket/SocketApi.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,7 +26,8 @@ class SelectDispatcher : public Dispatcher {
 public:
     static constexpr int StepMilliseconds = 100;
 
-    SelectDispatcher(int connections, std::string threadName);
+    // Every socket call goes through `api`, which must outlive the dispatcher.
+    SelectDispatcher(int connections, std::string threadName, SocketApi& api = SocketApi::posix());
     ~SelectDispatcher() override;
 
     void wakeUp() override;
@@ -75,6 +77,7 @@ private:
 
     friend class WorkerThread;
 
+    SocketApi& _api;
     std::vector<std::unique_ptr<NonBlockingSocketChannel>> _channels;
     WakeUpPair _wakeUp;
     std::unique_ptr<WorkerThread> _worker;

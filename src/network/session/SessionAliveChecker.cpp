@@ -2,64 +2,14 @@
 
 #include "network/session/CommonSession.h"
 
-#include <memory>
-#include <mutex>
 
 namespace ostrel {
-namespace {
 
-std::mutex& processMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-int& sessionCount() {
-    static int count = 0;
-    return count;
-}
-
-std::unique_ptr<SessionAliveChecker>& checkerHolder() {
-    static std::unique_ptr<SessionAliveChecker> checker;
-    return checker;
-}
-
-} // namespace
-
-SessionAliveChecker::SessionAliveChecker(Key) : LoopingThread("SessionAliveChecker") {}
+SessionAliveChecker::SessionAliveChecker() : LoopingThread("SessionAliveChecker") {}
 
 SessionAliveChecker::~SessionAliveChecker() {
     stop();
     join();
-}
-
-void SessionAliveChecker::acquire() {
-    std::lock_guard<std::mutex> lock(processMutex());
-    if (sessionCount() == 0) {
-        auto checker = std::make_unique<SessionAliveChecker>(Key());
-        checker->start();
-        checkerHolder() = std::move(checker);
-    }
-    ++sessionCount();
-}
-
-void SessionAliveChecker::release() {
-    std::unique_ptr<SessionAliveChecker> last;
-    {
-        std::lock_guard<std::mutex> lock(processMutex());
-        if (sessionCount() == 0) {
-            return;
-        }
-        if (--sessionCount() == 0) {
-            last = std::move(checkerHolder());
-        }
-    }
-    // Stopped and joined outside the process lock: a pass may be running.
-    last.reset();
-}
-
-SessionAliveChecker* SessionAliveChecker::instance() {
-    std::lock_guard<std::mutex> lock(processMutex());
-    return checkerHolder().get();
 }
 
 void SessionAliveChecker::registerSession(CommonSession& session) {

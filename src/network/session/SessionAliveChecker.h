@@ -11,22 +11,18 @@ namespace ostrel {
 
 class CommonSession;
 
-// The one process-wide thread ("SessionAliveChecker") that watches every
-// logged-in session once a second: a peer silent for 120 s gets an alive-check
-// request, one silent for 240 s is dropped with reason 312, and a peer of the
-// older scheme gets a request after 20 s without outgoing traffic. It runs
-// while sessions exist (counted by acquire/release) and parks itself while
-// none is registered.
+// The thread ("SessionAliveChecker") that watches sessions once a second: a
+// peer silent for 120 s gets an alive-check request, one silent for 240 s is
+// dropped with reason 312, and a peer of the older scheme gets a request
+// after 20 s without outgoing traffic. Whoever runs sessions (a facade) owns
+// one, starts and stops it with them and hands it to each session it makes;
+// it parks itself while no session is registered.
 class SessionAliveChecker : public LoopingThread {
 public:
     static constexpr uint32_t PassMilliseconds = 1000;
 
-    // Counts a session into existence; the first one creates and starts the checker.
-    static void acquire();
-    // The last one stops and destroys it.
-    static void release();
-    // The running checker; nullptr while no session exists.
-    static SessionAliveChecker* instance();
+    SessionAliveChecker();
+    ~SessionAliveChecker() override;
 
     void registerSession(CommonSession& session);
     void unregisterSession(CommonSession& session);
@@ -36,14 +32,6 @@ public:
     void checkNow();
 
     void stop() override;
-
-    // Only acquire() creates the checker.
-    class Key {
-        friend class SessionAliveChecker;
-        Key() = default;
-    };
-    explicit SessionAliveChecker(Key);
-    ~SessionAliveChecker() override;
 
 protected:
     void step() override;

@@ -1,14 +1,13 @@
 #include "network/session/WakeUpPair.h"
 
 #include "network/socket/ServerSocketChannel.h"
-#include "network/socket/SocketApiWrapper.h"
 
 #include <sys/socket.h>
 
 namespace ostrel {
 
 void WakeUpPair::open() {
-    ServerSocketChannel server;
+    ServerSocketChannel server(_api);
     server.open();
     server.setReuseAddress(true);
     server.bind(0, 0x7FFFFFFF);
@@ -16,7 +15,7 @@ void WakeUpPair::open() {
     _sender.connect(SocketAddress("127.0.0.1", server.boundAddress().port()));
     server.accept(_receiver);
     server.close();
-    SocketApiWrapper::configureBlocking(_receiver.socket(), false);
+    _api.configureBlocking(_receiver.socket(), false);
     Mutex::ScopedLock lock(_mutex);
     _pending = false;
 }
@@ -33,7 +32,7 @@ void WakeUpPair::wake() {
     }
     const uint8_t byte = WakeByte;
     // Never blocks: at most one byte is ever unread.
-    if (::send(_sender.socket(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) {
+    if (_api.send(_sender.socket(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) {
         _pending = true;
     }
 }
@@ -41,7 +40,7 @@ void WakeUpPair::wake() {
 void WakeUpPair::drain() {
     Mutex::ScopedLock lock(_mutex);
     uint8_t bytes[16];
-    while (::recv(_receiver.socket(), bytes, sizeof bytes, MSG_DONTWAIT) > 0) {
+    while (_api.recv(_receiver.socket(), bytes, sizeof bytes, MSG_DONTWAIT) > 0) {
     }
     _pending = false;
 }

@@ -10,6 +10,8 @@ namespace ostrel {
 // a wake-up is already pending.
 class WakeUpPair {
 public:
+    explicit WakeUpPair(SocketApi& api = SocketApi::posix()) : _api(api), _sender(api), _receiver(api) {}
+
     static constexpr uint8_t WakeByte = 88; // 'X'
 
     // Listens on an ephemeral loopback port, connects to it and keeps both ends.
@@ -22,6 +24,7 @@ public:
     void drain();
 
 private:
+    SocketApi& _api;
     SocketChannel _sender;
     SocketChannel _receiver;
     Mutex _mutex;

@@ -1,16 +1,14 @@
 #include "network/socket/NetworkChannel.h"
 
-#include "network/socket/SocketApiWrapper.h"
 #include "network/socket/SocketException.h"
 
 #include <cerrno>
-#include <unistd.h>
 
 namespace ostrel {
 
 NetworkChannel::~NetworkChannel() {
     if (_socket >= 0) {
-        ::close(_socket);
+        _api->close(_socket);
     }
 }
 
@@ -28,7 +26,7 @@ void NetworkChannel::close() {
         const int socket = _socket;
         _socket = -1;
         onClosed();
-        SocketApiWrapper::closeSocket(socket);
+        _api->closeSocket(socket);
     }
 }
 

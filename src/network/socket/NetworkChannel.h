@@ -1,11 +1,14 @@
 #pragma once
 
+#include "network/socket/SocketApi.h"
+
 namespace ostrel {
 
-// Owns one socket (-1 while closed); closes it when destroyed.
+// Owns one socket (-1 while closed); closes it when destroyed. Every call on
+// the socket goes through the channel's SocketApi, which must outlive it.
 class NetworkChannel {
 public:
-    NetworkChannel() = default;
+    explicit NetworkChannel(SocketApi& api = SocketApi::posix()) : _api(&api) {}
     NetworkChannel(const NetworkChannel&) = delete;
     NetworkChannel& operator=(const NetworkChannel&) = delete;
     virtual ~NetworkChannel();
@@ -16,6 +19,7 @@ public:
     void close();
     bool isOpen() const { return _socket >= 0; }
     int socket() const { return _socket; }
+    SocketApi& api() const { return *_api; }
 
 protected:
     // The new socket, or -1 with errno set.
@@ -25,6 +29,7 @@ protected:
     void adopt(int socket);
 
 private:
+    SocketApi* _api;
     int _socket = -1;
 };
 

@@ -1,6 +1,5 @@
 #include "network/socket/NonBlockingSocketChannel.h"
 
-#include "network/socket/SocketApiWrapper.h"
 #include "network/socket/SocketException.h"
 
 #include <cerrno>
@@ -10,12 +9,12 @@
 namespace ostrel {
 
 int NonBlockingSocketChannel::createSocket() {
-    const int socket = SocketApiWrapper::createTcpSocket();
+    const int socket = api().socket();
     if (socket >= 0) {
         try {
-            SocketApiWrapper::configureBlocking(socket, false);
+            api().configureBlocking(socket, false);
         } catch (...) {
-            SocketApiWrapper::closeSocket(socket);
+            api().closeSocket(socket);
             throw;
         }
     }
@@ -23,7 +22,7 @@ int NonBlockingSocketChannel::createSocket() {
 }
 
 bool NonBlockingSocketChannel::implConnect(int socket, const sockaddr_in& address) {
-    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    if (api().connect(socket, address) == 0) {
         return true;
     }
     // EINTR: the connect goes on asynchronously, just as with EINPROGRESS.

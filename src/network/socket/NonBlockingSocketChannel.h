@@ -7,6 +7,9 @@ namespace ostrel {
 // A socket channel whose socket never blocks: connects go on in the
 // background and reads and writes answer EAGAIN instead of waiting.
 class NonBlockingSocketChannel : public SocketChannel {
+public:
+    using SocketChannel::SocketChannel;
+
 protected:
     int createSocket() override;
     // True when the connect completed at once, false while it is in progress;

@@ -1,6 +1,5 @@
 #include "network/socket/ServerSocketChannel.h"
 
-#include "network/socket/SocketApiWrapper.h"
 #include "network/socket/SocketChannel.h"
 #include "network/socket/SocketException.h"
 
@@ -10,7 +9,7 @@
 
 namespace ostrel {
 
-int ServerSocketChannel::createSocket() { return SocketApiWrapper::createTcpSocket(); }
+int ServerSocketChannel::createSocket() { return api().socket(); }
 
 void ServerSocketChannel::onClosed() {
     _bound = false;
@@ -19,16 +18,16 @@ void ServerSocketChannel::onClosed() {
 
 void ServerSocketChannel::bind(uint16_t port, int backlog) {
     _bound = false;
-    SocketApiWrapper::bind(socket(), port);
+    api().bindAny(socket(), port);
     if (port == 0) {
         sockaddr_in raw{};
-        SocketApiWrapper::getSocketName(socket(), raw);
+        api().socketName(socket(), raw);
         port = ntohs(raw.sin_port);
     }
     _address = SocketAddress::localAddress();
     _address.setPort(port);
     _bound = true;
-    SocketApiWrapper::listen(socket(), backlog);
+    api().listenOn(socket(), backlog);
 }
 
 void ServerSocketChannel::accept(SocketChannel& channel) {
@@ -45,10 +44,9 @@ void ServerSocketChannel::accept(SocketChannel& channel) {
 
 int ServerSocketChannel::implAccept(SocketAddress& address) {
     sockaddr_in raw{};
-    socklen_t length = sizeof raw;
     int socket;
     do {
-        socket = ::accept4(this->socket(), reinterpret_cast<sockaddr*>(&raw), &length, SOCK_CLOEXEC);
+        socket = api().accept(this->socket(), raw);
     } while (socket < 0 && errno == EINTR);
     if (socket >= 0) {
         address = SocketAddress(raw);
@@ -58,7 +56,7 @@ int ServerSocketChannel::implAccept(SocketAddress& address) {
 
 void ServerSocketChannel::setReuseAddress(bool reuse) {
     const int value = reuse ? 1 : 0;
-    if (::setsockopt(socket(), SOL_SOCKET, SO_REUSEADDR, &value, sizeof value) != 0) {
+    if (api().setOption(socket(), SOL_SOCKET, SO_REUSEADDR, &value, sizeof value) != 0) {
         throw SocketException(errno);
     }
 }

@@ -12,6 +12,8 @@ class SocketChannel;
 // A listening socket (blocking).
 class ServerSocketChannel : public NetworkChannel {
 public:
+    using NetworkChannel::NetworkChannel;
+
     // Binds to any local address and the port (0: the system chooses; the
     // chosen port is read back) and listens with the backlog.
     void bind(uint16_t port, int backlog);

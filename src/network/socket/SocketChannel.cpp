@@ -1,7 +1,6 @@
 #include "network/socket/SocketChannel.h"
 
 #include "base/ByteBuffer.h"
-#include "network/socket/SocketApiWrapper.h"
 #include "network/socket/SocketException.h"
 
 #include <cerrno>
@@ -10,7 +9,7 @@
 
 namespace ostrel {
 
-int SocketChannel::createSocket() { return SocketApiWrapper::createTcpSocket(); }
+int SocketChannel::createSocket() { return api().socket(); }
 
 void SocketChannel::onClosed() {
     _connected = false;
@@ -21,7 +20,7 @@ void SocketChannel::onClosed() {
 bool SocketChannel::implConnect(int socket, const sockaddr_in& address) {
     int result;
     do {
-        result = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        result = api().connect(socket, address);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
         throw SocketException(errno);
@@ -44,7 +43,7 @@ bool SocketChannel::connect(const SocketAddress& address) {
 int SocketChannel::read(int socket, void* bytes, int n) {
     ssize_t count;
     do {
-        count = ::recv(socket, bytes, static_cast<size_t>(n), 0);
+        count = api().recv(socket, bytes, static_cast<size_t>(n), 0);
     } while (count < 0 && errno == EINTR);
     return static_cast<int>(count);
 }
@@ -52,7 +51,7 @@ int SocketChannel::read(int socket, void* bytes, int n) {
 int SocketChannel::write(int socket, const void* bytes, int n) {
     ssize_t count;
     do {
-        count = ::send(socket, bytes, static_cast<size_t>(n), MSG_NOSIGNAL);
+        count = api().send(socket, bytes, static_cast<size_t>(n), MSG_NOSIGNAL);
     } while (count < 0 && errno == EINTR);
     return static_cast<int>(count);
 }
@@ -91,7 +90,7 @@ void SocketChannel::accepted(int socket, const SocketAddress& address) {
 }
 
 void SocketChannel::shutdownOutput() {
-    if (::shutdown(socket(), SHUT_WR) != 0) {
+    if (api().shutdown(socket(), SHUT_WR) != 0) {
         throw SocketException(errno);
     }
 }
@@ -100,7 +99,7 @@ const SocketAddress& SocketChannel::localAddress() {
     if (_local.isUnset() && isOpen()) {
         try {
             sockaddr_in raw{};
-            SocketApiWrapper::getSocketName(socket(), raw);
+            api().socketName(socket(), raw);
             _local = SocketAddress(raw);
         } catch (const SocketException&) {
             _local.unset();
@@ -113,7 +112,7 @@ const SocketAddress& SocketChannel::remoteAddress() {
     if (_remote.isUnset() && isOpen()) {
         try {
             sockaddr_in raw{};
-            SocketApiWrapper::getPeerName(socket(), raw);
+            api().peerAddress(socket(), raw);
             _remote = SocketAddress(raw);
         } catch (const SocketException&) {
             _remote.unset();

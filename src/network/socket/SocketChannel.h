@@ -13,6 +13,8 @@ class ByteBuffer;
 // ByteBuffer's position.
 class SocketChannel : public NetworkChannel {
 public:
+    using NetworkChannel::NetworkChannel;
+
     // Connects to the address. True when the connection is up (then both
     // addresses are recorded); false when it goes on in the background.
     bool connect(const SocketAddress& address);

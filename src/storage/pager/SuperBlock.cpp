@@ -174,7 +174,8 @@ void SuperBlock::checkSound(std::uint64_t fileSize) const {
     }
 }
 
-void SuperBlock::format(const StorageFormatOptions& options, std::uint32_t pageCount, std::uint64_t firstItemID) {
+void SuperBlock::format(const StorageFormatOptions& options, std::uint32_t pageCount, std::uint64_t firstItemID,
+                        const Clock& clock) {
     if (!isValidPageSize(options.pageSize)) {
         throw VarnelException(VarnelException::InvalidStorage,
                               "page size " + std::to_string(options.pageSize) + " is not a multiple of 4096");
@@ -192,12 +193,12 @@ void SuperBlock::format(const StorageFormatOptions& options, std::uint32_t pageC
     _image.putU32(ByteOrderOffset, ByteBuffer::hostOrder() == BigEndian ? 0 : 0xFFFFFFFF);
     _image.putU32(FirstPageOffsetOffset, Size);
     std::uint8_t time[8];
-    DateTime::now().encode(time, BigEndian);
+    clock.now().encode(time, BigEndian);
     _image.copyIn(FormattedTimeOffset, time, 8);
     const std::size_t length = std::min(options.description.size(), DescriptionSize - 1);
     _image.copyIn(DescriptionOffset, options.description.data(), length);
     _image.putU64(FirstItemIDOffset, firstItemID);
-    DateTime::nowUTC().encode(time, BigEndian);
+    clock.nowUTC().encode(time, BigEndian);
     _image.copyIn(BootTimeOffset, time, 8);
     _image.putU32(TimeStampBasisOffset, 0);
     _image.putU32(ChecksumOffset, Random::instance().next());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/BitMask32.h"
+#include "base/Clock.h"
 #include "base/DateTime.h"
 #include "base/UniqueID.h"
 #include "base/thread/Mutex.h"
@@ -62,7 +63,8 @@ public:
     void load(IStorageFile* reader, IStorageFile* writer, std::uint64_t baseOffset, std::uint32_t ioMinBlockSize);
     // Builds a new image: the storage ID, format time, boot time and checksum
     // are drawn now; the track list is empty. Nothing is written.
-    void format(const StorageFormatOptions& options, std::uint32_t pageCount, std::uint64_t firstItemID);
+    void format(const StorageFormatOptions& options, std::uint32_t pageCount, std::uint64_t firstItemID,
+                const Clock& clock = Clock::system());
     // Binds the files a format on a not-yet-loaded superblock writes through.
     void setFiles(IStorageFile* reader, IStorageFile* writer, std::uint64_t baseOffset,
                   std::uint32_t ioMinBlockSize);

@@ -1,4 +1,5 @@
 #include "base/thread/LoopingThread.h"
+#include "support/TestThreads.h"
 
 #include <gtest/gtest.h>
 
@@ -13,16 +14,7 @@ using namespace ostrel;
 namespace {
 
 // Polls a predicate for at most ten seconds; every wait in these tests is bounded.
-bool eventually(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        Thread::sleep(1);
-    }
-    return true;
-}
+using ostrel::testing::eventually;
 
 class CountingLoop : public LoopingThread {
 public:

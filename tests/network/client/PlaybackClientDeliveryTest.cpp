@@ -11,6 +11,7 @@
 #include "network/protocol/playback/MediaPosition.h"
 #include "network/protocol/playback/PlayRequest.h"
 #include "network/protocol/playback/TextInFrame.h"
+#include "support/TestThreads.h"
 
 #include <gtest/gtest.h>
 
@@ -29,16 +30,7 @@ namespace {
 
 constexpr auto Patience = std::chrono::seconds(30);
 
-bool eventually(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + Patience;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        Thread::sleep(1);
-    }
-    return true;
-}
+using ostrel::testing::eventually;
 
 // A client whose network side only writes down what it would send; the test
 // plays the network thread by calling the protected hooks.

@@ -5,6 +5,7 @@
 #include "network/RecordSizeException.h"
 #include "network/media/MediaDispatcher.h"
 #include "network/media/MediaDispatcherClient.h"
+#include "support/TestThreads.h"
 
 #include <gtest/gtest.h>
 
@@ -104,16 +105,7 @@ private:
     std::thread _thread;
 };
 
-bool eventually(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + Patience;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        Thread::sleep(1);
-    }
-    return true;
-}
+using ostrel::testing::eventually;
 
 TEST_F(MediaDispatcherTest, DeliversEachClientInOrderAndClientsInPostOrder) {
     TextClient& a = makeClient("a");

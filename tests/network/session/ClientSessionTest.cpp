@@ -1,3 +1,4 @@
+#include "base/ManualClock.h"
 #include "network/protocol/CommonMessageType.h"
 #include "network/protocol/FinOption.h"
 #include "network/protocol/Md5.h"
@@ -8,7 +9,6 @@
 #include "network/session/SessionAliveChecker.h"
 #include "network/socket/SocketException.h"
 #include "network/support/LoopbackServer.h"
-#include "network/support/ManualTickClock.h"
 #include "network/support/PacketBytes.h"
 #include "network/support/RecordingFacade.h"
 #include "network/support/SiteConnection.h"
@@ -23,7 +23,6 @@ namespace ostrel {
 namespace {
 
 using test::LoopbackServer;
-using test::ManualTickClock;
 using test::RecordingFacade;
 using test::SiteConnection;
 using test::SitePackets;
@@ -92,7 +91,7 @@ protected:
         return "disconnected " + std::to_string(handle) + " " + std::to_string(reason);
     }
 
-    ManualTickClock _clock;
+    ManualClock _clock;
     LoopbackServer _server;
     SelectDispatcher _dispatcher{4, "ClientSessionTest Dispatcher"};
     RecordingFacade _facade{4, _dispatcher, _clock};
@@ -126,7 +125,7 @@ TEST_F(ClientSessionTest, LoginWithDigestOfPasswordAndKey) {
     EXPECT_EQ(_facade.lastLogin.second, LoginResult::Absent);
     CommonSession& session = _facade.sessionByHandle(handle);
     EXPECT_EQ(session.state(), SessionState::Connected);
-    EXPECT_TRUE(SessionAliveChecker::instance()->isRegistered(session));
+    EXPECT_TRUE(_facade.aliveChecker().isRegistered(session));
     EXPECT_EQ(static_cast<ClientSession&>(session).loginStep(), ClientSession::LoginStep::Established);
     // No system info in the sync, model 204: the defaults for that model.
     EXPECT_EQ(_facade.systemInfo.systemType(), 3);
@@ -138,7 +137,7 @@ TEST_F(ClientSessionTest, LoginWithDigestOfPasswordAndKey) {
     _facade.disconnect(handle);
     EXPECT_TRUE(_facade.waitFor(disconnected(handle, 0)));
     EXPECT_TRUE(site->waitForClose());
-    EXPECT_FALSE(SessionAliveChecker::instance()->isRegistered(session));
+    EXPECT_FALSE(_facade.aliveChecker().isRegistered(session));
     ASSERT_TRUE(becomesUnmapped(handle));
     EXPECT_THROW(_facade.sessionByHandle(handle), InvalidSessionHandleException);
 }
@@ -389,12 +388,12 @@ TEST_F(ClientSessionTest, FinReachesTheFacadeAndMalformedFinClosesOnlyItsSession
 TEST_F(ClientSessionTest, AliveCheckOfThePeerWithTheNewScheme) {
     std::optional<SiteConnection> site;
     const int handle = login(site);
-    SessionAliveChecker& checker = *SessionAliveChecker::instance();
-    _clock.advance(100000); // idle, but the new scheme sends nothing for that
+    SessionAliveChecker& checker = _facade.aliveChecker();
+    _clock.advanceMilliseconds(100000); // idle, but the new scheme sends nothing for that
     checker.checkNow();
     EXPECT_FALSE(site->receive(300).has_value());
 
-    _clock.advance(20001); // 120.001 s of silence
+    _clock.advanceMilliseconds(20001); // 120.001 s of silence
     checker.checkNow();
     auto request = site->receive();
     ASSERT_TRUE(request.has_value());
@@ -404,10 +403,10 @@ TEST_F(ClientSessionTest, AliveCheckOfThePeerWithTheNewScheme) {
     checker.checkNow();
     EXPECT_FALSE(site->receive(300).has_value()) << "one request at a time";
 
-    _clock.advance(110000); // 230 s since the last packet
+    _clock.advanceMilliseconds(110000); // 230 s since the last packet
     checker.checkNow();
     EXPECT_EQ(_facade.count("disconnected"), 0);
-    _clock.advance(10000); // 240.001 s
+    _clock.advanceMilliseconds(10000); // 240.001 s
     checker.checkNow();
     EXPECT_TRUE(_facade.waitFor(disconnected(handle, CloseReason::NoResponse)));
     EXPECT_TRUE(site->waitForClose());
@@ -416,11 +415,11 @@ TEST_F(ClientSessionTest, AliveCheckOfThePeerWithTheNewScheme) {
 TEST_F(ClientSessionTest, DropComesTwoHundredFortySecondsAfterTheLastPacketNotAfterTheRequest) {
     std::optional<SiteConnection> site;
     const int handle = login(site);
-    SessionAliveChecker& checker = *SessionAliveChecker::instance();
-    _clock.advance(200000); // the first pass to notice comes late
+    SessionAliveChecker& checker = _facade.aliveChecker();
+    _clock.advanceMilliseconds(200000); // the first pass to notice comes late
     checker.checkNow();
     ASSERT_TRUE(site->receive().has_value());
-    _clock.advance(40001);
+    _clock.advanceMilliseconds(40001);
     checker.checkNow();
     EXPECT_TRUE(_facade.waitFor(disconnected(handle, CloseReason::NoResponse)));
 }
@@ -428,17 +427,17 @@ TEST_F(ClientSessionTest, DropComesTwoHundredFortySecondsAfterTheLastPacketNotAf
 TEST_F(ClientSessionTest, AnyPacketRefreshesTheSilenceButOnlyAReplyClearsThePendingRequest) {
     std::optional<SiteConnection> site;
     const int handle = login(site);
-    SessionAliveChecker& checker = *SessionAliveChecker::instance();
+    SessionAliveChecker& checker = _facade.aliveChecker();
     CommonSession& session = _facade.sessionByHandle(handle);
-    _clock.advance(120001);
+    _clock.advanceMilliseconds(120001);
     checker.checkNow();
     ASSERT_TRUE(site->receive().has_value());
     EXPECT_TRUE(session.isAliveCheckPending());
-    _clock.advance(100000);
+    _clock.advanceMilliseconds(100000);
     site->send(SitePackets::withPayload(600, {}));
     ASSERT_TRUE(site->receive().has_value()); // the unknown-type answer: the packet was handled
     EXPECT_TRUE(session.isAliveCheckPending());
-    _clock.advance(200000); // 200 s since that packet
+    _clock.advanceMilliseconds(200000); // 200 s since that packet
     checker.checkNow();
     EXPECT_EQ(_facade.count("disconnected"), 0);
     site->send(SitePackets::aliveCheck(true));
@@ -450,11 +449,11 @@ TEST_F(ClientSessionTest, AnyPacketRefreshesTheSilenceButOnlyAReplyClearsThePend
 TEST_F(ClientSessionTest, PeerOfTheOldSchemeGetsARequestAfterTwentySecondsIdle) {
     std::optional<SiteConnection> site;
     login(site, false);
-    SessionAliveChecker& checker = *SessionAliveChecker::instance();
-    _clock.advance(20000);
+    SessionAliveChecker& checker = _facade.aliveChecker();
+    _clock.advanceMilliseconds(20000);
     checker.checkNow();
     EXPECT_FALSE(site->receive(300).has_value()) << "not before 20 s";
-    _clock.advance(1);
+    _clock.advanceMilliseconds(1);
     checker.checkNow();
     auto request = site->receive();
     ASSERT_TRUE(request.has_value());

@@ -2,7 +2,7 @@
 #include "network/socket/NonBlockingSocketChannel.h"
 #include "network/socket/ServerSocketChannel.h"
 #include "network/socket/SocketAddress.h"
-#include "network/socket/SocketApiWrapper.h"
+#include "network/socket/SocketApi.h"
 #include "network/socket/SocketChannel.h"
 #include "network/socket/SocketException.h"
 
@@ -70,7 +70,7 @@ TEST(ServerSocketChannelTest, BindToPortZeroRecordsTheAssignedPort) {
     EXPECT_TRUE(server.channel().isBound());
     EXPECT_NE(server.port(), 0);
     sockaddr_in raw{};
-    SocketApiWrapper::getSocketName(server.channel().socket(), raw);
+    SocketApi::posix().socketName(server.channel().socket(), raw);
     EXPECT_EQ(ntohs(raw.sin_port), server.port());
 }
 
@@ -135,7 +135,7 @@ TEST(NonBlockingSocketChannelTest, ConnectToAListeningPortNeverThrows) {
     if (!done) {
         pollfd fd{channel.socket(), POLLOUT, 0};
         ASSERT_EQ(::poll(&fd, 1, 5000), 1);
-        EXPECT_EQ(SocketApiWrapper::getSocketError(channel.socket()), 0);
+        EXPECT_EQ(SocketApi::posix().socketError(channel.socket()), 0);
     }
 }
 
@@ -152,7 +152,7 @@ TEST(NonBlockingSocketChannelTest, ConnectToAClosedPortFailsAtOnceOrLater) {
         if (!channel.connect(SocketAddress("127.0.0.1", closedPort))) {
             pollfd fd{channel.socket(), POLLOUT, 0};
             ASSERT_EQ(::poll(&fd, 1, 5000), 1);
-            error = SocketApiWrapper::getSocketError(channel.socket());
+            error = SocketApi::posix().socketError(channel.socket());
         }
     } catch (const SocketException& e) {
         error = e.code();
@@ -167,7 +167,7 @@ TEST(NonBlockingSocketChannelTest, ReadWithNothingArrivedWouldBlock) {
     client.connect(SocketAddress("127.0.0.1", server.port()));
     SocketChannel accepted;
     server.channel().accept(accepted);
-    SocketApiWrapper::configureBlocking(accepted.socket(), false);
+    SocketApi::posix().configureBlocking(accepted.socket(), false);
     ByteBuffer in(4);
     EXPECT_EQ(accepted.read(in), -1);
     EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);

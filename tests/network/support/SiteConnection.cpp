@@ -40,7 +40,7 @@ std::optional<Packet> SiteConnection::receive(int timeoutMilliseconds) {
                               deadline - std::chrono::steady_clock::now())
                               .count();
         pollfd fd{_channel->socket(), POLLIN, 0};
-        if (left <= 0 || ::poll(&fd, 1, static_cast<int>(left)) != 1) {
+        if (left < 0 || ::poll(&fd, 1, static_cast<int>(left)) != 1) {
             return std::nullopt;
         }
         uint8_t bytes[65536];

@@ -19,6 +19,7 @@ public:
     explicit SiteConnection(std::unique_ptr<SocketChannel> channel);
 
     // The next packet, or nothing when the peer closed or the time ran out.
+    // A timeout of 0 looks once without waiting.
     std::optional<Packet> receive(int timeoutMilliseconds = 5000);
     void send(const Packet& packet);
     void sendBytes(const std::vector<uint8_t>& bytes);

@@ -7,21 +7,13 @@
 #include "ostrel-sitesim/FramePayload.h"
 #include "ostrel-sitesim/RecordingCursor.h"
 #include "ostrel-sitesim/SiteServer.h"
+#include "support/TestThreads.h"
 
 #include <cstring>
 
 namespace ostrel::test {
 
-bool eventually(const std::function<bool()>& predicate) {
-    const auto deadline = std::chrono::steady_clock::now() + Patience;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        Thread::sleep(1);
-    }
-    return true;
-}
+bool eventually(const std::function<bool()>& predicate) { return testing::eventually(predicate, Patience); }
 
 std::vector<DeliveredFrame> expectedFrames(const SiteServer& site, const Interval& range, uint32_t mask) {
     const SyntheticRecording& recording = site.recording();

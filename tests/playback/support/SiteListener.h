@@ -21,7 +21,7 @@ namespace ostrel::test {
 
 constexpr auto Patience = std::chrono::seconds(60);
 
-// Waits (bounded) until the predicate holds; false when it never did.
+// The shared bounded wait (support/TestThreads.h) with the playback tests' patience.
 bool eventually(const std::function<bool()>& predicate);
 
 // One frame as the listener received it.

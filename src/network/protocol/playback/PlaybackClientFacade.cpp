@@ -10,7 +10,7 @@ namespace ostrel {
 
 PlaybackClientFacade::PlaybackClientFacade(int channels, Dispatcher& dispatcher) : ClientFacade(channels, dispatcher) {}
 
-PlaybackClientFacade::PlaybackClientFacade(int channels, Dispatcher& dispatcher, const TickClock& clock)
+PlaybackClientFacade::PlaybackClientFacade(int channels, Dispatcher& dispatcher, const Clock& clock)
     : ClientFacade(channels, dispatcher, clock) {}
 
 PlaybackClientFacade::~PlaybackClientFacade() { stop(); }

@@ -38,7 +38,7 @@ class TextInFrame;
 class PlaybackClientFacade : public ClientFacade {
 public:
     PlaybackClientFacade(int channels, Dispatcher& dispatcher);
-    PlaybackClientFacade(int channels, Dispatcher& dispatcher, const TickClock& clock);
+    PlaybackClientFacade(int channels, Dispatcher& dispatcher, const Clock& clock);
     ~PlaybackClientFacade() override;
 
     ClientPacketAnalyzer& clientPacketAnalyzer() override { return _analyzer; }

@@ -131,17 +131,7 @@ void StorageRecoverer::recoverTimeline() {
                 throw VarnelException(VarnelException::StorageCorrupted, "frame payload lost");
             }
             _storage.setTimeStamp(media.page().timeStamp());
-            TimelineElement element;
-            element.setMediaType(frame.mediaType());
-            element.setFrameIndex(frame.frameIndex());
-            element.setGopID(frame.gopID());
-            element.setChannelMask(frame.channelMask());
-            element.setLinkedChannelMask(frame.linkedChannelMask());
-            element.setDateTime(frame.dateTime());
-            element.setMediaID(frame.mediaID());
-            element.setMediaPosition(media.position());
-            const std::uint64_t size = std::uint64_t{frame.fixedSize()} + frame.payloadSize();
-            element.setTotalSize(size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size));
+            TimelineElement element = TimelineElement::indexing(frame, media.position());
             const PagePosition written = timeline.write(element);
             if (!written.isNull()) {
                 if (recovered == 0) {
