@@ -51,7 +51,7 @@
 #include <time.h>
 
 using namespace ostrel;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -414,7 +414,7 @@ Reference rawLoopback(uint64_t total, bool packetByPacket) {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
     std::vector<uint8_t> buffer(1 << 20);
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     const uint64_t cpuStart = callingThreadCpuNanoseconds();
     uint64_t received = 0;
     size_t wanted = 8;
@@ -439,7 +439,7 @@ Reference rawLoopback(uint64_t total, bool packetByPacket) {
             have = 0;
         }
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
     const double cpu = (callingThreadCpuNanoseconds() - cpuStart) / 1e9;
     sender.join();
     ::close(fd);
@@ -482,7 +482,7 @@ Measurement playAll(int sites, int seconds, bool staged) {
     }
     const Interval range(servers[0]->settings().recording.sections[0].from,
                          servers[0]->settings().recording.sections[0].to);
-    auto start = Clock::now();
+    auto start = SteadyClock::now();
     for (auto& client : clients) {
         client->play(PlayRequest::play(range, BitMask32(BitMask32::AllBits), PlayRequest::Forward, 1, 3));
     }
@@ -492,7 +492,7 @@ Measurement playAll(int sites, int seconds, bool staged) {
                 throw std::runtime_error("a relay did not receive the whole playback");
             }
         }
-        start = Clock::now();
+        start = SteadyClock::now();
         for (auto& relay : relays) {
             relay->release();
         }
@@ -505,7 +505,7 @@ Measurement playAll(int sites, int seconds, bool staged) {
         }
     }
     Measurement measurement;
-    measurement.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    measurement.seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
     measurement.networkCpu = (threadCpuNanoseconds("NetworkPlayback") - networkCpuStart) / 1e9;
     measurement.mediaCpu = (threadCpuNanoseconds("MediaDispatcher") - mediaCpuStart) / 1e9;
 
