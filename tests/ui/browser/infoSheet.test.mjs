@@ -59,7 +59,11 @@ describe('the info sheet and the reschedule dialog', () => {
 
   it('refuses a bad port with its message and keeps the sheet', async () => {
     await field('isPort').fill('1500');
-    assert.ok(await sheet().locator('button.isApply').isEnabled());
+    // Apply is enabled by the native side once it has the change.
+    await page.waitForFunction(() => {
+      const apply = document.querySelector('.dialog.infoSheet button.isApply');
+      return apply && !apply.disabled;
+    }, null, { timeout: WAIT });
     await sheet().locator('button.isApply').click();
     const box = page.locator('.dialog.messageBox');
     await box.waitFor();

@@ -114,6 +114,7 @@ describe('the log viewer', () => {
     await box.waitFor();
     assert.equal(await box.locator('.text').textContent(), 'No data found.');
     await box.locator('button', { hasText: 'OK' }).click();
+    await box.waitFor({ state: 'detached' });
     assert.equal(await log().locator('.lgList tbody tr').count(), 0);
     assert.equal(await label(), '1 / 1');
     await page.keyboard.press('Escape');
