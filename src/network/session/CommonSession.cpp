@@ -271,6 +271,11 @@ void CommonSession::checkAlive() {
         }
         return;
     }
+    if (current != SessionState::Connected) {
+        // Closing or closed: the session may already have given up its
+        // analyzer, and there is nobody left to ask.
+        return;
+    }
     try {
         if (silence > SilenceBeforeRequest) {
             if (!isAliveCheckPending()) {
