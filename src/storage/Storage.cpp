@@ -1,4 +1,5 @@
 #include "storage/Storage.h"
+#include "storage/util/RepairJournal.h"
 #include "storage/util/StorageRepairer.h"
 
 #include "base/Exception.h"
@@ -534,6 +535,17 @@ bool Storage::openOnce(const std::string& path, bool exclusive, int correctionMo
         _readerHandle = std::move(reader);
         _reader = _readerHandle ? _readerHandle.get() : _writer.get();
     }
+    // A repair that a crash interrupted is finished before anything reads
+    // the file; one that cannot be finished keeps the storage closed.
+    bool finishedRepair = false;
+    if (_writer != nullptr && _writer->isWritable()) {
+        try {
+            finishedRepair = RepairJournal(RepairJournal::pathFor(*_writer)).replay(*_writer);
+        } catch (const Exception& e) {
+            traceException(e);
+            return false;
+        }
+    }
     try {
         try {
             _superBlock->load(_reader, _writer.get(), baseOffset(), ioMinBlockSize());
@@ -585,6 +597,9 @@ bool Storage::openOnce(const std::string& path, bool exclusive, int correctionMo
     _closed = false;
     _clock.stop();
     runTimeStampStep();
+    if (finishedRepair) {
+        log("[REPAIR] an interrupted repair was finished", 0, true);
+    }
     return true;
 }
 
@@ -636,6 +651,13 @@ void Storage::format(const StorageFormatOptions& options) {
     try {
         if (_reader == nullptr || _writer == nullptr) {
             throw VarnelException(VarnelException::InvalidStorage, "format of " + _path + " without a writable file");
+        }
+        // A repair left unfinished describes what the format replaces.
+        try {
+            RepairJournal(RepairJournal::pathFor(*_writer)).discard();
+        } catch (const Exception& e) {
+            // Harmless where it stays: it names the old storage ID.
+            traceException(e);
         }
         // Whatever an earlier open held goes first: every page gets a new identity.
         dropPendingPages();

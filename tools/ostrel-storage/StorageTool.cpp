@@ -14,6 +14,7 @@
 #include "storage/util/StorageChecker.h"
 #include "storage/util/RecordingTableVerifier.h"
 #include "storage/util/StorageCorrector.h"
+#include "storage/util/RepairJournal.h"
 #include "storage/util/StorageRepairer.h"
 
 #include <unistd.h>
@@ -448,6 +449,13 @@ int StorageTool::fullCheck(const std::string& path, bool json, std::ostream& out
         }
     } catch (const Exception& e) {
         findings.push_back(IntegrityFinding{0, 0, "", messageOf(e), false});
+        ++count;
+    }
+    if (File::exists(RepairJournal::pathFor(path))) {
+        // What the check read is a repair half written: it says nothing yet.
+        findings.insert(findings.begin(),
+                        IntegrityFinding{0, 0, "", "a repair was interrupted; 'repair' or the next open for writing "
+                                                   "finishes it from " + RepairJournal::pathFor(path), false});
         ++count;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -14,7 +14,9 @@
 #include "storage/pager/PageCache.h"
 #include "storage/pager/SuperBlock.h"
 #include "storage/util/IntegrityChecker.h"
+#include "storage/util/OverlayStorageFile.h"
 #include "storage/util/RecordingTableVerifier.h"
+#include "storage/util/RepairJournal.h"
 #include "storage/util/internal/TrackChain.h"
 
 #include <algorithm>
@@ -96,8 +98,8 @@ std::string StorageRepairer::LostRange::toString() const {
 
 class StorageRepairer::Work {
 public:
-    Work(StorageRepairer& owner, const IntegrityChecker& checker, bool rebuildTable)
-        : _owner(owner), _checker(checker), _rebuildTable(rebuildTable) {}
+    Work(StorageRepairer& owner, IStorageFile& file, const IntegrityChecker& checker, bool rebuildTable)
+        : _owner(owner), _file(file), _checker(checker), _rebuildTable(rebuildTable) {}
 
     void run();
     const std::set<std::uint32_t>& quarantine() const { return _quarantine; }
@@ -120,6 +122,7 @@ private:
     void loseUnindexed();
 
     StorageRepairer& _owner;
+    IStorageFile& _file;
     const IntegrityChecker& _checker;
     bool _rebuildTable;
     SuperBlock _superBlock;
@@ -159,7 +162,7 @@ private:
 };
 
 void StorageRepairer::Work::run() {
-    IStorageFile& file = _owner._file;
+    IStorageFile& file = _file;
     _superBlock.load(&file, &file, 0, file.sectorSize());
     _cache.setSuperBlock(&_superBlock);
     for (std::uint32_t page : _checker.damagedPages()) {
@@ -884,14 +887,45 @@ void StorageRepairer::Work::rewriteFreeList() {
     }
 }
 
-StorageRepairer::StorageRepairer(IStorageFile& file) : _file(file) {}
+StorageRepairer::StorageRepairer(IStorageFile& file) : StorageRepairer(file, RepairJournal::pathFor(file)) {}
+
+StorageRepairer::StorageRepairer(IStorageFile& file, std::string journalPath)
+    : _file(file), _journalPath(std::move(journalPath)) {}
 
 bool StorageRepairer::run() {
     _problem.clear();
     _actions.clear();
     _lost.clear();
     _quarantined.clear();
-    IntegrityChecker checker(_file);
+    _hadFindings = false;
+    RepairJournal journal(_journalPath);
+    try {
+        if (journal.replay(_file)) {
+            _actions.push_back("an interrupted repair was finished");
+        }
+    } catch (const Exception& e) {
+        _problem = "an interrupted repair could not be finished: " + describe(e);
+        return false;
+    }
+    // Everything below writes to the overlay: the file changes only once the
+    // result passed the full check, in one journaled step, and a repair that
+    // fails leaves it as it was.
+    OverlayStorageFile overlay(_file);
+    if (!repair(overlay)) {
+        return false;
+    }
+    try {
+        journal.commit(_file, overlay);
+    } catch (const Exception& e) {
+        _problem = "the repair could not be written: " + describe(e) +
+                   (journal.path().empty() ? "" : " (the next open for writing finishes it)");
+        return false;
+    }
+    return true;
+}
+
+bool StorageRepairer::repair(IStorageFile& file) {
+    IntegrityChecker checker(file);
     if (checker.run()) {
         _hadFindings = false;
         return true;
@@ -905,9 +939,9 @@ bool StorageRepairer::run() {
     for (const IntegrityFinding& finding : checker.findings()) {
         if (finding.track == "JNAL" && !finding.damagesPage) {
             FixedSizeFileStorage storage(
-                [this](const std::string&, bool) { return std::make_unique<BorrowedFile>(_file); });
+                [&file](const std::string&, bool) { return std::make_unique<BorrowedFile>(file); });
             try {
-                if (storage.open(_file.path(), true, Storage::CorrectionAndRecovery)) {
+                if (storage.open(file.path(), true, Storage::CorrectionAndRecovery)) {
                     storage.close(true);
                 }
             } catch (const Exception&) {
@@ -922,10 +956,10 @@ bool StorageRepairer::run() {
     // A recording table that misdescribes its timeline is built again.
     bool rebuildTable = false;
     {
-        FixedSizeFileStorage storage([this](const std::string&, bool) { return std::make_unique<BorrowedFile>(_file); },
+        FixedSizeFileStorage storage([&file](const std::string&, bool) { return std::make_unique<BorrowedFile>(file); },
                                      FixedSizeFileStorage::Access::ReadOnly);
         try {
-            if (storage.open(_file.path(), false, Storage::CheckOnly)) {
+            if (storage.open(file.path(), false, Storage::CheckOnly)) {
                 RecordingTableVerifier verifier(storage);
                 rebuildTable = !verifier.verify(RecordingTableVerifier::Depth::Full);
                 storage.close(false);
@@ -935,16 +969,16 @@ bool StorageRepairer::run() {
     }
     std::set<std::uint32_t> quarantine;
     try {
-        Work work(*this, checker, rebuildTable);
+        Work work(*this, file, checker, rebuildTable);
         work.run();
         quarantine = work.quarantine();
     } catch (const Exception& e) {
         _problem = "repair failed: " + describe(e);
         return false;
     }
-    FixedSizeFileStorage storage([this](const std::string&, bool) { return std::make_unique<BorrowedFile>(_file); });
+    FixedSizeFileStorage storage([&file](const std::string&, bool) { return std::make_unique<BorrowedFile>(file); });
     try {
-        if (!storage.open(_file.path(), true, Storage::CorrectionAndRecovery)) {
+        if (!storage.open(file.path(), true, Storage::CorrectionAndRecovery)) {
             _problem = "the mended storage does not open";
             return false;
         }

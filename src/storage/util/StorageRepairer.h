@@ -38,10 +38,15 @@ public:
         std::string toString() const;
     };
 
-    // `file` must be writable; the repair reads and writes it directly and
-    // then opens it as a storage once (through the same file) so that the
-    // storage's own recovery runs over the mended tracks.
+    // `file` must be writable. The repair mends a view of it that keeps its
+    // writes in memory, opens that view as a storage once so that the
+    // storage's own recovery runs over the mended tracks, checks the result,
+    // and only then writes the changed sectors to the file through the
+    // repair journal at `journalPath` (see RepairJournal; empty: written
+    // straight, for files not on a disk). The first form uses the journal
+    // beside the file. A repair interrupted by a crash is finished first.
     explicit StorageRepairer(IStorageFile& file);
+    StorageRepairer(IStorageFile& file, std::string journalPath);
 
     // Answers whether the file now passes the full check; problem() says
     // why not.
@@ -59,7 +64,10 @@ public:
 private:
     class Work;
 
+    bool repair(IStorageFile& file);
+
     IStorageFile& _file;
+    std::string _journalPath;
     std::string _problem;
     std::vector<std::string> _actions;
     std::vector<LostRange> _lost;

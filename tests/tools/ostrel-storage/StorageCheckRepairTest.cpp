@@ -235,6 +235,31 @@ TEST(StorageCheckRepairTest, AFlippedLinkChecksumIsFoundAndRepaired) {
     EXPECT_EQ(result.out.find("repaired"), std::string::npos) << result.out;
 }
 
+// A side file beside the storage means a repair was cut short: the check
+// does not call the file ok until the repair is finished (here the side file
+// is junk, as one cut short before it was complete, and is dropped).
+TEST(StorageCheckRepairTest, AnInterruptedRepairIsNamedByTheCheckAndFinishedByRepair) {
+    Directory dir;
+    const std::string path = dir.path + "/s.strg";
+    std::uint64_t offset = 0;
+    std::uint32_t pageSize = 0;
+    recordFile(path, offset, pageSize);
+    {
+        const int fd = ::open((path + ".repair").c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_EQ(::write(fd, "OSRP", 4), 4);
+        ::close(fd);
+    }
+    Result result = run({"check", path});
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_NE(result.out.find("a repair was interrupted"), std::string::npos) << result.out;
+
+    result = run({"repair", path});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_FALSE(std::filesystem::exists(path + ".repair"));
+    result = run({"check", path});
+    EXPECT_EQ(result.status, 0) << result.out;
+}
+
 TEST(StorageCheckRepairTest, MissingFileIsReported) {
     EXPECT_EQ(run({"check", "/nonexistent/ostrel.strg"}).status, 1);
     EXPECT_EQ(run({"repair", "/nonexistent/ostrel.strg"}).status, 1);
