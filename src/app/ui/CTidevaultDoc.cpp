@@ -295,10 +295,7 @@ void CTidevaultDoc::reschedule(int handle, int choice, const DateTime& time) {
     }
     site->setRescheduled(true);
     site->setArchiveFrom(choice, time);
-    _sites.save(handle);
-    if (_view) {
-        _view->refreshRow(handle, false);
-    }
+    saveAndRefresh(handle);
     if (site->archiving()) {
         switch (choice) {
         case RecordSite::ArchiveFromFirst:
@@ -318,21 +315,31 @@ void CTidevaultDoc::reschedule(int handle, int choice, const DateTime& time) {
 
 void CTidevaultDoc::updateSiteAndReschedule(int handle, const ConnectionInfo& connection, int choice,
                                             const DateTime& time) {
+    changeConnection(handle, connection, [choice, &time](RecordSite& site) {
+        site.setRescheduled(true);
+        site.setArchiveFrom(choice, time);
+    });
+}
+
+void CTidevaultDoc::updateSite(int handle, const ConnectionInfo& connection) {
+    changeConnection(handle, connection, [](RecordSite&) {});
+}
+
+void CTidevaultDoc::changeConnection(int handle, const ConnectionInfo& connection,
+                                     const std::function<void(RecordSite&)>& change) {
     RecordSite* site = _sites.findByHandle(handle);
     if (!site) {
         return;
     }
+    // The schedule keeps its connection while it runs: it stops, takes the
+    // new one and starts again once its stop has been reported.
     const bool wasArchiving = site->archiving();
     if (wasArchiving) {
         stop(handle);
     }
     site->setConnection(connection.address, connection.port, connection.user, connection.password);
-    site->setRescheduled(true);
-    site->setArchiveFrom(choice, time);
-    _sites.save(handle);
-    if (_view) {
-        _view->refreshRow(handle, false);
-    }
+    change(*site);
+    saveAndRefresh(handle);
     _scheduler.updateConnection(handle, connection);
     if (wasArchiving) {
         std::lock_guard<std::recursive_mutex> lock(_restartMutex);
@@ -342,26 +349,10 @@ void CTidevaultDoc::updateSiteAndReschedule(int handle, const ConnectionInfo& co
     }
 }
 
-void CTidevaultDoc::updateSite(int handle, const ConnectionInfo& connection) {
-    RecordSite* site = _sites.findByHandle(handle);
-    if (!site) {
-        return;
-    }
-    const bool wasArchiving = site->archiving();
-    if (wasArchiving) {
-        stop(handle);
-    }
-    site->setConnection(connection.address, connection.port, connection.user, connection.password);
+void CTidevaultDoc::saveAndRefresh(int handle) {
     _sites.save(handle);
     if (_view) {
         _view->refreshRow(handle, false);
-    }
-    _scheduler.updateConnection(handle, connection);
-    if (wasArchiving) {
-        std::lock_guard<std::recursive_mutex> lock(_restartMutex);
-        if (ScheduledArchive* archive = scheduledArchive(handle)) {
-            archive->setRestartAfterStop(true);
-        }
     }
 }
 
@@ -371,10 +362,7 @@ void CTidevaultDoc::rename(int handle, const std::string& name) {
         return;
     }
     site->setName(name);
-    _sites.save(handle);
-    if (_view) {
-        _view->refreshRow(handle, false);
-    }
+    saveAndRefresh(handle);
 }
 
 void CTidevaultDoc::setOverwrite(int handle, bool overwrite) {
@@ -383,10 +371,7 @@ void CTidevaultDoc::setOverwrite(int handle, bool overwrite) {
         return;
     }
     site->setOverwrite(overwrite);
-    _sites.save(handle);
-    if (_view) {
-        _view->refreshRow(handle, false);
-    }
+    saveAndRefresh(handle);
     _logger.log(site->id(), overwrite ? LogCode::OverwriteEnabled : LogCode::OverwriteDisabled);
     _scheduler.setOverwrite(handle, overwrite);
 }

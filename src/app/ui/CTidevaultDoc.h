@@ -25,6 +25,7 @@ class ControllerThread;
 class DialogController;
 class DialogHost;
 class ProgressDialog;
+class RecordSite;
 class ScheduleListener;
 class SiteContainer;
 class SystemLogger;
@@ -177,6 +178,11 @@ public:
 
 private:
     ScheduledArchive* scheduledArchive(int handle) const;
+    // The connection of `handle` and what `change` sets besides, saved; an
+    // archiving site restarts with them once its stop is reported.
+    void changeConnection(int handle, const ConnectionInfo& connection,
+                          const std::function<void(RecordSite&)>& change);
+    void saveAndRefresh(int handle);
     void performGlobal(int command);
     void loaderWork();
     void startNow(int handle, bool byUser);

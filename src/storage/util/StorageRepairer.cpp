@@ -84,6 +84,26 @@ std::vector<Frame> framesOf(const Page& page) {
     return frames;
 }
 
+// A page of fixed-size items after some of them were taken out: `count`
+// items from `first` on, their media IDs from `firstID` to `lastID` and the
+// channels they mark in `mask`; then saved.
+void setBounds(Page& page, std::uint32_t first, std::uint32_t itemSize, std::size_t count, std::uint64_t firstID,
+               std::uint64_t lastID, std::uint32_t mask) {
+    page.setItemCount(static_cast<std::uint32_t>(count));
+    if (count == 0) {
+        page.setFirstItemOffset(Page::IndexData);
+        page.setLastItemOffset(Page::IndexData);
+        page.setFirstItemID(0);
+        page.setLastItemID(0);
+    } else {
+        page.setLastItemOffset(first + static_cast<std::uint32_t>(count - 1) * itemSize);
+        page.setFirstItemID(firstID);
+        page.setLastItemID(lastID);
+    }
+    page.setChannelMask(BitMask32(mask));
+    page.save();
+}
+
 bool isOrdered(const PageType& type) {
     return type == PageType::Timeline || type == PageType::RecordingTable || type == PageType::Media ||
            type == PageType::Event || type == PageType::PreEvent || type == PageType::TextIn;
@@ -462,19 +482,8 @@ void StorageRepairer::Work::compactTimeline() {
             }
             if (kept[i].marksChannel()) mask |= kept[i].channelMask().word();
         }
-        page.setItemCount(static_cast<std::uint32_t>(kept.size()));
-        if (kept.empty()) {
-            page.setFirstItemOffset(Page::IndexData);
-            page.setLastItemOffset(Page::IndexData);
-            page.setFirstItemID(0);
-            page.setLastItemID(0);
-        } else {
-            page.setLastItemOffset(first + static_cast<std::uint32_t>(kept.size() - 1) * TimelineElement::FixedSize);
-            page.setFirstItemID(kept.front().mediaID());
-            page.setLastItemID(kept.back().mediaID());
-        }
-        page.setChannelMask(BitMask32(mask));
-        page.save();
+        setBounds(page, first, TimelineElement::FixedSize, kept.size(),
+                  kept.empty() ? 0 : kept.front().mediaID(), kept.empty() ? 0 : kept.back().mediaID(), mask);
     }
     // A gap at the end needs nothing: the storage's recovery indexes the
     // frames after the timeline's last element when it opens.
@@ -788,19 +797,8 @@ void StorageRepairer::Work::compactEvents() {
             kept[i].writeAt(page.buffer(), first + static_cast<std::uint32_t>(i) * EventElement::FixedSize);
             mask |= kept[i].channelMask().word();
         }
-        page.setItemCount(static_cast<std::uint32_t>(kept.size()));
-        if (kept.empty()) {
-            page.setFirstItemOffset(Page::IndexData);
-            page.setLastItemOffset(Page::IndexData);
-            page.setFirstItemID(0);
-            page.setLastItemID(0);
-        } else {
-            page.setLastItemOffset(first + static_cast<std::uint32_t>(kept.size() - 1) * EventElement::FixedSize);
-            page.setFirstItemID(kept.front().mediaID());
-            page.setLastItemID(kept.back().mediaID());
-        }
-        page.setChannelMask(BitMask32(mask));
-        page.save();
+        setBounds(page, first, EventElement::FixedSize, kept.size(),
+                  kept.empty() ? 0 : kept.front().mediaID(), kept.empty() ? 0 : kept.back().mediaID(), mask);
     }
     if (dropped > 0) {
         act("EVNT: " + std::to_string(dropped) + " events whose frames are no longer held taken out");
