@@ -27,6 +27,9 @@ public:
     virtual int code() const { return _code; }
     // The message, or nullptr when the exception has none.
     virtual const char* message() const { return _message ? _message->c_str() : nullptr; }
+    // What to tell a person: the message (with whatever detail a subclass
+    // carries), or the type's name when there is none.
+    virtual std::string messageText() const { return message() ? message() : typeName(); }
 
     const char* typeName() const { return _typeName; }
     const char* file() const { return _file; }

@@ -536,14 +536,18 @@ bool Storage::openOnce(const std::string& path, bool exclusive, int correctionMo
         _reader = _readerHandle ? _readerHandle.get() : _writer.get();
     }
     // A repair that a crash interrupted is finished before anything reads
-    // the file; one that cannot be finished keeps the storage closed.
+    // the file. One that cannot be finished keeps the storage closed, with
+    // the reason: the file is not unformatted, it is half repaired.
     bool finishedRepair = false;
     if (_writer != nullptr && _writer->isWritable()) {
+        const std::string journal = RepairJournal::pathFor(*_writer);
         try {
-            finishedRepair = RepairJournal(RepairJournal::pathFor(*_writer)).replay(*_writer);
+            finishedRepair = RepairJournal(journal).replay(*_writer);
         } catch (const Exception& e) {
             traceException(e);
-            return false;
+            failOpen();
+            throw VarnelException(VarnelException::InvalidStorage,
+                                  "an interrupted repair could not be finished from " + journal + ": " + e.messageText());
         }
     }
     try {

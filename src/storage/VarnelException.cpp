@@ -12,6 +12,10 @@ VarnelException::VarnelException(int code, std::string detail, std::source_locat
     trace("VarnelException %d (%s): %s\n", code, messageOf(code), _detail.c_str());
 }
 
+std::string VarnelException::messageText() const {
+    return _detail.empty() ? std::string(messageOf(code())) : std::string(messageOf(code())) + ": " + _detail;
+}
+
 const char* VarnelException::messageOf(int code) {
     switch (code) {
     case NotEnoughSpace:

@@ -31,6 +31,8 @@ public:
     static const char* messageOf(int code);
 
     const std::string& detail() const { return _detail; }
+    // The code's text, then ": " and the detail when there is one.
+    std::string messageText() const override;
 
 private:
     std::string _detail;

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
             break;
         }
     } catch (const Exception& e) {
-        std::fprintf(stderr, "ostrel-sitesim: %s\n", e.message() ? e.message() : e.typeName());
+        std::fprintf(stderr, "ostrel-sitesim: %s\n", e.messageText().c_str());
         return 2;
     }
 

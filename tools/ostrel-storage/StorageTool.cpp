@@ -48,17 +48,6 @@ std::string hex(std::uint32_t value) {
 
 std::string timeText(const DateTime& time) { return time.isSet() ? time.toString() : "-"; }
 
-std::string messageOf(const Exception& e) {
-    if (const auto* varnel = dynamic_cast<const VarnelException*>(&e)) {
-        std::string text = VarnelException::messageOf(varnel->code());
-        if (!varnel->detail().empty()) {
-            text += ": " + varnel->detail();
-        }
-        return text;
-    }
-    return e.message() ? e.message() : e.typeName();
-}
-
 // A read-only storage whose open keeps what the check found wrong.
 class CheckedStorage final : public FixedSizeFileStorage {
 public:
@@ -97,10 +86,10 @@ std::unique_ptr<FixedSizeFileStorage> openForReading(const std::string& path, st
             return nullptr;
         }
     } catch (const VarnelException& e) {
-        err << "ostrel-storage: " << path << ": damaged storage file: " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": damaged storage file: " << e.messageText() << "\n";
         return nullptr;
     } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": " << e.messageText() << "\n";
         return nullptr;
     }
     auto storage = std::make_unique<CheckedStorage>();
@@ -112,7 +101,7 @@ std::unique_ptr<FixedSizeFileStorage> openForReading(const std::string& path, st
             return nullptr;
         }
     } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": " << e.messageText() << "\n";
         return nullptr;
     }
     return storage;
@@ -235,7 +224,7 @@ int StorageTool::format(const std::vector<std::string>& args, std::ostream& out,
         }
         File::create(path, static_cast<std::int64_t>(size));
     } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": " << e.messageText() << "\n";
         return 1;
     }
     StorageFormatOptions options;
@@ -255,7 +244,7 @@ int StorageTool::format(const std::vector<std::string>& args, std::ostream& out,
             << " bytes, repository " << options.repositoryID.toString() << ", storage " << storageID << "\n";
         return 0;
     } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": " << e.messageText() << "\n";
         try {
             File::remove(path);
         } catch (const Exception&) {
@@ -329,7 +318,7 @@ int StorageTool::info(const std::string& path, std::ostream& out, std::ostream& 
             out << "  " << key << " = " << value << "\n";
         }
     } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": " << e.messageText() << "\n";
         return 1;
     }
     return 0;
@@ -345,7 +334,7 @@ int StorageTool::log(const std::string& path, std::ostream& out, std::ostream& e
             out << timeText(message.time) << " [" << message.level << "] " << message.text << "\n";
         }
     } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": " << e.messageText() << "\n";
         return 1;
     }
     return 0;
@@ -367,7 +356,7 @@ int StorageTool::check(const std::string& path, bool full, std::ostream& out, st
             return 1;
         }
     } catch (const Exception& e) {
-        out << path << ": " << messageOf(e) << "\n";
+        out << path << ": " << e.messageText() << "\n";
         return 1;
     }
     out << "ok\n";
@@ -443,12 +432,12 @@ int StorageTool::fullCheck(const std::string& path, bool json, std::ostream& out
                     storage.close(false);
                 }
             } catch (const Exception& e) {
-                findings.push_back(IntegrityFinding{0, 0, "", "the storage does not open: " + messageOf(e), false});
+                findings.push_back(IntegrityFinding{0, 0, "", "the storage does not open: " + e.messageText(), false});
                 ++count;
             }
         }
     } catch (const Exception& e) {
-        findings.push_back(IntegrityFinding{0, 0, "", messageOf(e), false});
+        findings.push_back(IntegrityFinding{0, 0, "", e.messageText(), false});
         ++count;
     }
     if (File::exists(RepairJournal::pathFor(path))) {
@@ -499,7 +488,7 @@ int StorageTool::repair(const std::string& path, std::ostream& out, std::ostream
         try {
             opened = storage.open(path, true, Storage::CorrectionAndRecovery);
         } catch (const Exception& e) {
-            out << "the correction at open stopped: " << messageOf(e) << "\n";
+            out << "the correction at open stopped: " << e.messageText() << "\n";
         }
         if (opened) {
             try {
@@ -515,7 +504,7 @@ int StorageTool::repair(const std::string& path, std::ostream& out, std::ostream
                     out << messages[i].text << "\n";
                 }
             } catch (const Exception& e) {
-                out << "the storage log cannot be read: " << messageOf(e) << "\n";
+                out << "the storage log cannot be read: " << e.messageText() << "\n";
             }
             storage.close(true);
         }
@@ -540,7 +529,7 @@ int StorageTool::repair(const std::string& path, std::ostream& out, std::ostream
             out << "repaired: the full check passes\n";
         }
     } catch (const Exception& e) {
-        err << "ostrel-storage: " << path << ": " << messageOf(e) << "\n";
+        err << "ostrel-storage: " << path << ": " << e.messageText() << "\n";
         return 1;
     }
     return 0;

@@ -1,5 +1,4 @@
 #include "app/archiving/Archiver.h"
-#include "storage/VarnelException.h"
 
 #include "app/archiving/NetworkArchivingClient.h"
 #include "base/ByteBuffer.h"
@@ -132,16 +131,9 @@ std::string Archiver::failureCause() const {
 
 void Archiver::fail(const char* where, const Exception& e, bool ioError) {
     trace("Archiver::%s : %s", where, e.toString().c_str());
-    std::string cause = e.message() ? e.message() : e.typeName();
-    if (const auto* varnel = dynamic_cast<const VarnelException*>(&e)) {
-        cause = VarnelException::messageOf(varnel->code());
-        if (!varnel->detail().empty()) {
-            cause += ": " + varnel->detail();
-        }
-    }
     {
         std::lock_guard lock(_causeMutex);
-        _failureCause = std::string(where) + ": " + cause;
+        _failureCause = std::string(where) + ": " + e.messageText();
     }
     _client.setPhase(ioError ? NetworkArchivingClient::PhaseStorageIOError : NetworkArchivingClient::PhaseStorageFailure);
 }

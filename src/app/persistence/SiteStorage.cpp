@@ -16,17 +16,6 @@ namespace {
 
 constexpr uint64_t SizeBlock = 524288;
 
-std::string messageOf(const Exception& e) {
-    if (const auto* varnel = dynamic_cast<const VarnelException*>(&e)) {
-        std::string text = VarnelException::messageOf(varnel->code());
-        if (!varnel->detail().empty()) {
-            text += ": " + varnel->detail();
-        }
-        return text;
-    }
-    return e.message() ? e.message() : e.typeName();
-}
-
 void closeQuietly(Storage& storage, bool flush) {
     try {
         storage.close(flush);
@@ -122,7 +111,7 @@ void SiteStorage::openStorage(int number) {
     } catch (const SystemException& e) {
         traceException(e);
         entry.status = StorageEntry::NotFound;
-        entry.error = messageOf(e);
+        entry.error = e.messageText();
         return;
     }
     auto storage = std::make_unique<FixedSizeFileStorage>();
@@ -137,7 +126,7 @@ void SiteStorage::openStorage(int number) {
     } catch (const Exception& e) {
         traceException(e);
         entry.status = StorageEntry::OpenError;
-        entry.error = messageOf(e);
+        entry.error = e.messageText();
         closeQuietly(*storage, false);
         return;
     }
@@ -365,7 +354,7 @@ bool SiteStorage::createStorageFile(const std::string& path, uint64_t bytes, con
     } catch (const Exception& e) {
         traceException(e);
         if (error != nullptr) {
-            *error = "Cannot create " + path + ": " + messageOf(e);
+            *error = "Cannot create " + path + ": " + e.messageText();
         }
         return false;
     }
@@ -410,7 +399,7 @@ bool SiteStorage::createGroup(const std::string& groupFilePath, const UniqueID& 
     } catch (const Exception& e) {
         traceException(e);
         if (error != nullptr) {
-            *error = "Cannot replace " + groupFilePath + ": " + messageOf(e);
+            *error = "Cannot replace " + groupFilePath + ": " + e.messageText();
         }
         return false;
     }

@@ -30,7 +30,6 @@ namespace {
 constexpr const char* StorageFilter = "Storage File(*.strg)|*.strg||";
 constexpr const char* StorageExtension = "strg";
 
-std::string exceptionText(const Exception& e) { return e.message() ? e.message() : e.typeName(); }
 
 // Each box follows the answer to the one before, as modal boxes would.
 void showInTurn(DialogHost& dialogs, std::vector<std::string> texts, MessageIcon icon, std::size_t index) {
@@ -415,7 +414,7 @@ void CStorageGroupManagerDialog::createAt(uint64_t bytes, const std::string& pat
             return;
         }
     } catch (const SystemException& e) {
-        message(std::string(CannotCreateBecauseText) + exceptionText(e), MessageIcon::Error);
+        message(std::string(CannotCreateBecauseText) + e.messageText(), MessageIcon::Error);
         return;
     }
     try {
@@ -423,7 +422,7 @@ void CStorageGroupManagerDialog::createAt(uint64_t bytes, const std::string& pat
         File::create(path, static_cast<int64_t>(bytes));
     } catch (const SystemException& e) {
         traceException(e);
-        message(std::string(CannotCreateBecauseText) + exceptionText(e), MessageIcon::Error);
+        message(std::string(CannotCreateBecauseText) + e.messageText(), MessageIcon::Error);
         return;
     }
     if (!SiteStorage::formatStorageFile(path, storage.groupFile().repositoryID())) {

@@ -19,8 +19,6 @@
 namespace ostrel {
 namespace {
 
-std::string describe(const Exception& e) { return e.message() ? e.message() : e.typeName(); }
-
 bool isKnownTrack(const PageType& type) {
     return type == PageType::FreePageList || type == PageType::Journal || type == PageType::Timeline ||
            type == PageType::RecordingTable || type == PageType::Media || type == PageType::Event ||
@@ -184,7 +182,7 @@ bool IntegrityChecker::Run::loadSuperBlock() {
     try {
         _superBlock.load(&_owner._file, nullptr, 0, _owner._file.sectorSize());
     } catch (const Exception& e) {
-        note(0, 0, "", "superblock: " + describe(e));
+        note(0, 0, "", "superblock: " + e.messageText());
         return false;
     }
     _owner._bytesRead += SuperBlock::Size;
@@ -420,7 +418,7 @@ bool IntegrityChecker::Run::checkPage(Cursor& cursor) {
         ok = media ? checkFrames(cursor, page)
                    : checkFixedItems(cursor, page, cursor._type == PageType::TextIn ? TextInElement::FixedSize : 64);
     } catch (const Exception& e) {
-        cursor._chain.markDamaged(page.pageNumber(), 0, "items cannot be read: " + describe(e));
+        cursor._chain.markDamaged(page.pageNumber(), 0, "items cannot be read: " + e.messageText());
         ok = false;
     }
     if (!ok) {

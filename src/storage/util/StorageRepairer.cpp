@@ -27,8 +27,6 @@
 namespace ostrel {
 namespace {
 
-std::string describe(const Exception& e) { return e.message() ? e.message() : e.typeName(); }
-
 std::string positionText(const PagePosition& position) {
     return "(" + std::to_string(position.number) + ", " + std::to_string(position.offset) + ")";
 }
@@ -902,7 +900,7 @@ bool StorageRepairer::run() {
             _actions.push_back("an interrupted repair was finished");
         }
     } catch (const Exception& e) {
-        _problem = "an interrupted repair could not be finished: " + describe(e);
+        _problem = "an interrupted repair could not be finished: " + e.messageText();
         return false;
     }
     // Everything below writes to the overlay: the file changes only once the
@@ -915,7 +913,7 @@ bool StorageRepairer::run() {
     try {
         journal.commit(_file, overlay);
     } catch (const Exception& e) {
-        _problem = "the repair could not be written: " + describe(e) +
+        _problem = "the repair could not be written: " + e.messageText() +
                    (journal.path().empty() ? "" : " (the next open for writing finishes it)");
         return false;
     }
@@ -971,7 +969,7 @@ bool StorageRepairer::repair(IStorageFile& file) {
         work.run();
         quarantine = work.quarantine();
     } catch (const Exception& e) {
-        _problem = "repair failed: " + describe(e);
+        _problem = "repair failed: " + e.messageText();
         return false;
     }
     FixedSizeFileStorage storage([&file](const std::string&, bool) { return std::make_unique<BorrowedFile>(file); });
@@ -996,7 +994,7 @@ bool StorageRepairer::repair(IStorageFile& file) {
             return false;
         }
     } catch (const Exception& e) {
-        _problem = "the mended storage: " + describe(e);
+        _problem = "the mended storage: " + e.messageText();
         return false;
     }
     if (!checker.run()) {

@@ -86,7 +86,7 @@ bool TrackChain::load(Page& page, std::uint32_t number) {
         page.load(number, true);
     } catch (const Exception& e) {
         page.release();
-        damage(number, 0, std::string("cannot be read: ") + (e.message() ? e.message() : e.typeName()));
+        damage(number, 0, "cannot be read: " + e.messageText());
         return false;
     }
     if (_shared.pageRead) {
@@ -118,7 +118,7 @@ std::string TrackChain::identityProblem(Page& page, std::uint32_t number) {
         try {
             page.checkHeader();
         } catch (const Exception& e) {
-            return std::string("header does not fit the page: ") + (e.message() ? e.message() : e.typeName());
+            return "header does not fit the page: " + e.messageText();
         }
     }
     (void)number;
