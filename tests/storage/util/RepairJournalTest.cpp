@@ -4,6 +4,7 @@
 #include "base/File.h"
 #include "storage/FixedSizeFileStorage.h"
 #include "storage/StorageFormatOptions.h"
+#include "storage/VarnelException.h"
 #include "storage/aio/DirectStorageFile.h"
 #include "storage/support/RecordedImage.h"
 #include "storage/support/SharedStorageFile.h"
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -235,6 +237,26 @@ TEST(RepairJournalTest, TheStoragesOpenForWritingFinishesAnInterruptedRepairOnDi
         DirectStorageFile disk(path, DirectStorageFile::Mode::ReadOnly);
         EXPECT_TRUE(passesCheck(disk));
     }
+}
+
+// A side file that cannot be read keeps the storage closed with the reason,
+// rather than opening a half repaired file or calling it unformatted.
+TEST(RepairJournalTest, AnOpenThatCannotFinishTheRepairFailsWithTheReason) {
+    TempDirectory dir;
+    const std::string path = dir.file("a.strg");
+    const std::vector<std::uint8_t> image = RecordedImage::get().bytes;
+    writeAll(path, std::vector<char>(image.begin(), image.end()));
+    ASSERT_EQ(::mkdir((path + ".repair").c_str(), 0700), 0);
+    FixedSizeFileStorage storage;
+    try {
+        storage.open(path, true, Storage::CorrectionAndRecovery);
+        ADD_FAILURE() << "the open did not fail with its reason";
+    } catch (const VarnelException& e) {
+        EXPECT_NE(e.messageText().find("an interrupted repair could not be finished from " + path + ".repair"),
+                  std::string::npos)
+            << e.messageText();
+    }
+    EXPECT_FALSE(storage.isValid());
 }
 
 } // namespace
