@@ -3,6 +3,7 @@
 #include "storage/pager/PageType.h"
 
 #include <cstdint>
+#include <string>
 
 namespace ostrel {
 
@@ -10,9 +11,9 @@ class Page;
 class Storage;
 
 // Told by a storage about what happens to it: its usage after an allocation,
-// an open or a format, formatting, recording-section changes, page saves and
-// deleted tracks. The first four must be implemented; the others do nothing
-// unless overridden.
+// an open or a format, formatting, recording-section changes, page saves,
+// deleted tracks and damage taken out of use. The first four must be
+// implemented; the others do nothing unless overridden.
 class IStorageListener {
 public:
     virtual ~IStorageListener() = default;
@@ -24,6 +25,10 @@ public:
     virtual void saveStarted(Storage&, Page&, bool /*headerOnly*/) {}
     virtual void saveFinished(Storage&, Page&, bool /*headerOnly*/) {}
     virtual void trackDeleted(Storage&, const PageType&) {}
+    // A damaged page was taken out of use and the storage went on; `report`
+    // names the page and what was lost with it. Called on the writing
+    // thread, under the storage's write lock: queue, do not call back.
+    virtual void damageFound(Storage&, const std::string& /*report*/) {}
 };
 
 } // namespace ostrel

@@ -124,6 +124,13 @@ void Storage::notifySectionChanged(std::uint32_t sectionID) {
     }
 }
 
+void Storage::notifyDamageFound(const std::string& report) {
+    Mutex::ScopedLock lock(_listenerMutex);
+    for (IStorageListener* listener : std::vector<IStorageListener*>(_listeners)) {
+        listener->damageFound(*this, report);
+    }
+}
+
 void Storage::notifyTrackDeleted(const PageType& type) {
     Mutex::ScopedLock lock(_listenerMutex);
     for (IStorageListener* listener : std::vector<IStorageListener*>(_listeners)) {
@@ -442,6 +449,7 @@ thread_local int repairDepth = 0;
 } // namespace
 
 bool Storage::open(const std::string& path, bool exclusive, int correctionMode) {
+    _repairReport.clear();
     _correctionFailed = false;
     _openedWritable = false;
     bool opened = false;
@@ -473,6 +481,7 @@ bool Storage::open(const std::string& path, bool exclusive, int correctionMode) 
         log("[REPAIR] " + line, 0, false);
     }
     log("[REPAIR] done", 0, true);
+    _repairReport = std::move(lines);
     return true;
 }
 
@@ -1341,9 +1350,10 @@ void Storage::settleQuarantine() {
         } catch (const Exception& e) {
             traceException(e);
         }
-        log(textOf("[QUARANTINE] %s page %u damaged, taken out of use%s: %s", page.type.toString().c_str(), page.page,
-                   listed ? "" : " (the bad-page track is full)", lost.c_str()),
-            1, true);
+        const std::string report = textOf("%s page %u damaged, taken out of use%s: %s", page.type.toString().c_str(),
+                                          page.page, listed ? "" : " (the bad-page track is full)", lost.c_str());
+        log("[QUARANTINE] " + report, 1, true);
+        notifyDamageFound(report);
     }
     _quarantined.swap(pending);
 }

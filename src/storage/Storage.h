@@ -228,6 +228,9 @@ public:
     std::uint64_t lastTimelineMediaID() const;
     // The storage's own log, oldest message first (read from the log page).
     std::vector<LogMessage> readLog() const;
+    // What the repair of the last open did (one line each, what was lost
+    // among them); empty when the open repaired nothing.
+    const std::vector<std::string>& repairReport() const { return _repairReport; }
 
     bool isAbleTo(VarnelAbility ability) const;
     std::uint32_t timeStamp() const { return _timeStamp; }
@@ -298,6 +301,7 @@ protected:
     void notifyFormatting(bool begins);
     void notifySectionChanged(std::uint32_t sectionID);
     void notifyTrackDeleted(const PageType& type);
+    void notifyDamageFound(const std::string& report);
     std::vector<IStorageListener*> listeners() const;
 
 private:
@@ -364,6 +368,7 @@ private:
     // Whether the track no longer reaches the quarantined page.
     bool hasLeft(const Quarantined& page);
     std::vector<Quarantined> _quarantined;
+    std::vector<std::string> _repairReport;
     std::uint64_t _lostBefore = 0;
     void settleQuarantine();
     bool _correctionFailed = false;

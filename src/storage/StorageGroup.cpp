@@ -46,6 +46,15 @@ void StorageGroup::addStorage(std::unique_ptr<Storage> storage) {
 
 void StorageGroup::addStorage(Storage& storage) {
     storage.addListener(this);
+    if (!storage.repairReport().empty()) {
+        // Its open met damage and repaired it: the group's listeners hear of
+        // it as of damage met while recording.
+        std::string report = "repaired at its open";
+        for (const std::string& line : storage.repairReport()) {
+            report += "; " + line;
+        }
+        notifyDamaged(storage, report);
+    }
     Mutex::ScopedLock lock(_groupMutex);
     if (!storage.hasTrack(PageType::Timeline)) {
         const auto place = std::find_if(_empty.begin(), _empty.end(),
@@ -531,6 +540,19 @@ void StorageGroup::setGroupCommitOptions(const GroupCommitOptions& options) {
 void StorageGroup::usageChanged(Storage&, std::uint64_t, std::uint64_t) { notifyUsage(); }
 
 void StorageGroup::sectionChanged(Storage&, std::uint32_t sectionID) { notifySectionChanged(sectionID); }
+
+void StorageGroup::damageFound(Storage& storage, const std::string& report) { notifyDamaged(storage, report); }
+
+void StorageGroup::notifyDamaged(Storage& member, const std::string& report) {
+    std::vector<IStorageGroupListener*> listeners;
+    {
+        Mutex::ScopedLock lock(_groupListenerMutex);
+        listeners = _groupListeners;
+    }
+    for (IStorageGroupListener* listener : listeners) {
+        listener->storageDamaged(*this, member, report);
+    }
+}
 
 // ---------------------------------------------------------------- no file of its own
 

@@ -108,12 +108,15 @@ public:
     void formattingBegins(Storage&) override {}
     void formattingEnded(Storage&) override {}
     void sectionChanged(Storage& storage, std::uint32_t sectionID) override;
+    // Passed on to the group listeners (storageDamaged).
+    void damageFound(Storage& storage, const std::string& report) override;
 
 protected:
     std::unique_ptr<IStorageFile> openHandle(const std::string& path, bool force) override;
 
 private:
     std::vector<Storage*> members() const;
+    void notifyDamaged(Storage& member, const std::string& report);
     Storage& requireCurrent() const;
     // The member that takes the next write of `type`, switching when the
     // current one has no room.

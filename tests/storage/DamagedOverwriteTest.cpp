@@ -1,6 +1,9 @@
 #include "base/Exception.h"
 #include "storage/BadTrack.h"
 #include "storage/FixedSizeFileStorage.h"
+#include "storage/IStorageGroupListener.h"
+#include "storage/IStorageListener.h"
+#include "storage/StorageGroup.h"
 #include "storage/MediaElement.h"
 #include "storage/Recorder.h"
 #include "storage/support/RecordedImage.h"
@@ -38,6 +41,24 @@ std::string findings(const IntegrityChecker& checker) {
     for (const IntegrityFinding& finding : checker.findings()) text += finding.toString() + "\n";
     return text;
 }
+
+// Hears what a storage tells about the damage it takes out of use.
+struct DamageListener final : IStorageListener {
+    void usageChanged(Storage&, std::uint64_t, std::uint64_t) override {}
+    void formattingBegins(Storage&) override {}
+    void formattingEnded(Storage&) override {}
+    void sectionChanged(Storage&, std::uint32_t) override {}
+    void damageFound(Storage&, const std::string& report) override { reports.push_back(report); }
+    std::vector<std::string> reports;
+};
+
+// Hears what a group tells about damage its members took out of use.
+struct GroupDamageListener final : IStorageGroupListener {
+    void recordingStorageChanging(StorageGroup&) override {}
+    void recordingStorageChanged(StorageGroup&) override {}
+    void storageDamaged(StorageGroup&, Storage&, const std::string& report) override { reports.push_back(report); }
+    std::vector<std::string> reports;
+};
 
 struct Case {
     const char* name;
@@ -80,6 +101,19 @@ TEST(DamagedOverwriteTest, RecordingGoesOnThroughADamagedPage) {
         c.damage(f.memory.file.bytes(), damaged);
         f.storage = f.memory.storage();
         ASSERT_TRUE(f.storage->open("fixture.strg", true, 2));
+        if (!f.storage->repairReport().empty()) {
+            // A group the repaired storage joins tells its listeners.
+            StorageGroup group;
+            GroupDamageListener heard;
+            group.addGroupListener(&heard);
+            group.addStorage(*f.storage);
+            ASSERT_EQ(heard.reports.size(), 1u);
+            EXPECT_EQ(heard.reports[0].rfind("repaired at its open; ", 0), 0u) << heard.reports[0];
+            EXPECT_NE(heard.reports[0].find(std::to_string(damaged)), std::string::npos) << heard.reports[0];
+            f.storage->removeListener(&group);
+        }
+        DamageListener listener;
+        f.storage->addListener(&listener);
         recorder.open(*f.storage);
         try {
             record(f, recorder, 1600, 3000);
@@ -89,9 +123,17 @@ TEST(DamagedOverwriteTest, RecordingGoesOnThroughADamagedPage) {
             FAIL() << e.toString() << "\n" << log;
         }
         recorder.close();
+        f.storage->removeListener(&listener);
         if (c.quarantined) {
             const std::vector<std::uint32_t> bad = f.storage->badTrack().pages();
             EXPECT_NE(std::find(bad.begin(), bad.end(), damaged), bad.end()) << c.name;
+            // Whoever listens hears of it: from the open's repair or from the overwrite.
+            const std::string page = "page " + std::to_string(damaged) + " ";
+            bool told = false;
+            for (const std::string& line : f.storage->repairReport()) told = told || line.find(std::to_string(damaged)) != std::string::npos;
+            for (const std::string& report : listener.reports) told = told || report.find(page) != std::string::npos;
+            EXPECT_TRUE(told) << "repair report: " << f.storage->repairReport().size() << " lines, "
+                              << listener.reports.size() << " damage reports";
         } else {
             EXPECT_TRUE(f.logged("[QUARANTINE] ")) << c.name;
         }

@@ -4,6 +4,7 @@
 #include "app/persistence/StorageGroupFile.h"
 #include "app/persistence/SystemLogger.h"
 #include "app/scheduling/ArchivingScheduler.h"
+#include "app/scheduling/ArchivingEvent.h"
 #include "app/scheduling/EventManager.h"
 #include "app/scheduling/LogCodes.h"
 #include "app/ui/CMainFrame.h"
@@ -171,6 +172,24 @@ TEST_F(DocumentTest, NewScheduleCreatesTheGroupAndTheSiteAddsItsRowAndStartsIt) 
     EXPECT_FALSE(onController([&] { return document.isStopPending(handle); }));
     codes = loggedCodes(r.siteId);
     EXPECT_EQ(codes.back(), LogCode::ArchivingStopped);
+}
+
+// Damage a storage took out of use is logged, and the site goes on archiving
+// (any other storage event fails it).
+TEST_F(DocumentTest, DamageTakenOutOfUseIsLoggedAndTheSiteKeepsArchiving) {
+    const NewScheduleRequest r = request("Lobby", 1);
+    const int handle = onController([&] { return document.newSchedule(r); });
+    ASSERT_GE(handle, 0);
+    ASSERT_TRUE(eventually([&] { return siteStatus(handle) == RecordSite::StatusArchiving; }));
+    events.post(ArchivingEvent{handle, ArchivingEvent::StorageDamaged, 0, r.storagePaths[0] + ": MDEA page 9 damaged"});
+    ASSERT_TRUE(eventually([&] {
+        const auto codes = loggedCodes(r.siteId);
+        return std::find(codes.begin(), codes.end(), LogCode::RecordingStorageBad) != codes.end();
+    })) << ::testing::PrintToString(loggedCodes(r.siteId)) << " status " << siteStatus(handle);
+    // The view has handled the event once a message posted after it has run.
+    controller.send([] {});
+    EXPECT_EQ(siteStatus(handle), RecordSite::StatusArchiving);
+    EXPECT_TRUE(onController([&] { return sites.findByHandle(handle)->archiving(); }));
 }
 
 TEST_F(DocumentTest, AStorageGroupThatCannotBeCreatedDeletesTheScheduleMadeForIt) {

@@ -23,7 +23,10 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace ostrel {
 
@@ -166,6 +169,15 @@ public:
     void scheduleIntervalChosen(int) override { signal([this] { ++_chunks; }); }
     void scheduleStopped(int) override { signal([this] { _stopped = true; }); }
     void scheduleFailed(int) override { signal([this] { _failed = true; }); }
+    void scheduleStorageDamaged(int, const std::string& text) override {
+        signal([this, &text] { _warnings.push_back(text); });
+    }
+
+    // The damage reports heard since the last call.
+    std::vector<std::string> takeWarnings() {
+        std::lock_guard lock(_mutex);
+        return std::exchange(_warnings, {});
+    }
 
     // Waits until `done` holds (under the lock) or the time is up or the run
     // is interrupted; polls so that a Ctrl-C is seen.
@@ -191,6 +203,8 @@ public:
     bool _failed = false;
 
 private:
+    std::vector<std::string> _warnings;
+
     template <typename Change>
     void signal(Change change) {
         {
@@ -489,12 +503,21 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
         return finish(1, "Connection timeout (no login within " + std::to_string(LoginTimeout.count()) + " s)");
     }
 
+    // Damage a storage took out of use is told, and archiving goes on.
+    auto warn = [&] {
+        for (const std::string& text : listener.takeWarnings()) {
+            progress.endLine();
+            out << "warning: " << text << "\n" << std::flush;
+        }
+    };
     while (!listener.waitFor([&] { return listener._stopped; }, std::chrono::milliseconds(200), &interrupted)) {
+        warn();
         progress.show(schedule.resumePosition(), schedule.archivedFrames(), schedule.archivedBytes(), false);
         if (interrupted.load()) {
             return stopForInterrupt();
         }
     }
+    warn();
     progress.show(schedule.resumePosition(), schedule.archivedFrames(), schedule.archivedBytes(), true);
 
     bool connected = false;

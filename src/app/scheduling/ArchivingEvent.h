@@ -19,6 +19,11 @@ struct ArchivingEvent {
     // The site overwrote the resume position. Only a schedule told to stop
     // then reports it (the command-line archiver); it has no log code.
     static constexpr int PositionOverwritten = 10;
+    // A storage of the site's group met a damaged page, took it out of use
+    // and went on: archiving carries on. value: 0; text: the storage's path,
+    // ": " and what was taken out and lost. Logged with the code of a bad
+    // storage; never a failure of the site.
+    static constexpr int StorageDamaged = 11;
 
     int siteHandle = -1;
     int type = 0;

@@ -527,7 +527,7 @@ void ArchivingSchedule::performDisconnect() { _client.disconnect(); }
 // ---- decisions under the state lock -------------------------------------------------------------
 
 void ArchivingSchedule::post(const ArchivingEvent& event) {
-    if (event.type != ArchivingEvent::SpeedChanged) {
+    if (event.type != ArchivingEvent::SpeedChanged && event.type != ArchivingEvent::StorageDamaged) {
         Mutex::ScopedLock lock(_positionMutex);
         _lastFailure = event;
     }
@@ -918,6 +918,12 @@ void ArchivingSchedule::recordingStorageChanged(StorageGroup& group) {
     }
     _siteStorage.groupFile().setLastStorageID(group.storageID());
     _siteStorage.groupFile().setLastRecordingSectionID(group.lastSectionID());
+}
+
+void ArchivingSchedule::storageDamaged(StorageGroup&, Storage& member, const std::string& report) {
+    const ArchivingEvent event{_handle, ArchivingEvent::StorageDamaged, 0, member.path() + ": " + report};
+    post(event);
+    notify([this, &event](ScheduleListener& l) { l.scheduleStorageDamaged(_handle, event.text); });
 }
 
 // ---- idle work and the resume position ---------------------------------------------------------------

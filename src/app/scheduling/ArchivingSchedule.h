@@ -180,6 +180,10 @@ public:
     // ---- IStorageGroupListener ---------------------------------------------------------------
     void recordingStorageChanging(StorageGroup& group) override;
     void recordingStorageChanged(StorageGroup& group) override;
+    // Posts a StorageDamaged event and tells the listeners; archiving goes on.
+    // Takes no lock of the schedule: it runs on the writing thread under the
+    // member's write lock, which the schedule's own paths take after theirs.
+    void storageDamaged(StorageGroup& group, Storage& member, const std::string& report) override;
 
     // The next chunk of `seconds` seconds of recorded time from `from` over
     // sorted, disjoint sections (counted across the gaps between them); both

@@ -76,6 +76,12 @@ void EventManager::post(const ArchivingEvent& event) {
     case ArchivingEvent::Disconnected:
         code = isErrorReason(event.value) ? logCodeOfReason(event.value) : 0;
         break;
+    case ArchivingEvent::StorageDamaged:
+        // Logged as a bad storage, with what was taken out; the site is not
+        // failed for it (its failure code stays 0).
+        code = LogCode::RecordingStorageBad;
+        text = event.text;
+        break;
     default:
         break;
     }

@@ -63,4 +63,8 @@ void ScheduleListener::scheduleCompleted(int handle) {
     for (ScheduleListener* l : attached()) l->scheduleCompleted(handle);
 }
 
+void ScheduleListener::scheduleStorageDamaged(int handle, const std::string& text) {
+    for (ScheduleListener* l : attached()) l->scheduleStorageDamaged(handle, text);
+}
+
 } // namespace ostrel

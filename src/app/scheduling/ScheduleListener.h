@@ -3,6 +3,7 @@
 #include "base/DateTime.h"
 #include "base/thread/Mutex.h"
 
+#include <string>
 #include <vector>
 
 namespace ostrel {
@@ -52,6 +53,9 @@ public:
     // the site holds; scheduleStopped follows. Only bounded schedules (the
     // command-line archiver) call it.
     virtual void scheduleCompleted(int handle);
+    // A storage of the schedule's group took a damaged page out of use and
+    // archiving goes on; `text` is the StorageDamaged event's text.
+    virtual void scheduleStorageDamaged(int handle, const std::string& text);
 
 protected:
     // The attached listeners, copied under the mutex.

@@ -416,6 +416,12 @@ void CSiteListView::onEventQueued() {
         _sites.save(handle);
         refreshRow(handle, false);
         break;
+    case ArchivingEvent::StorageDamaged:
+        // The storage took the damage out of use and archiving goes on:
+        // only its usage may have changed.
+        site->setStorageUsage(_scheduler.storageUsed(handle), _scheduler.storageCapacity(handle));
+        refreshRow(handle, false);
+        break;
     case ArchivingEvent::StorageIOError:
     case ArchivingEvent::StorageBad:
         site->setLastFailure(event);

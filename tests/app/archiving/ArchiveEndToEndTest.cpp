@@ -15,6 +15,10 @@
 #include "storage/MediaElement.h"
 #include "storage/RecordingRun.h"
 #include "storage/StorageGroup.h"
+#include "storage/aio/DirectStorageFile.h"
+#include "storage/pager/Page.h"
+#include "storage/pager/SuperBlock.h"
+#include "storage/util/IntegrityChecker.h"
 
 #include "storage/Recorder.h"
 
@@ -276,6 +280,70 @@ TEST_F(ArchiveEndToEndTest, AFullGroupWithOverwriteKeepsRecordingIntoTheOldestDa
     ASSERT_LE(media.size(), wantMedia.size());
     expectSame(media, wantMedia, wantMedia.size() - media.size());
     EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 10:05:39");
+}
+
+// A storage that overwrites its oldest data meets a media page whose header
+// was lost: the page is taken out of use, the run says so and archives on to
+// the end of the range, and the file passes the full check afterwards.
+TEST_F(ArchiveEndToEndTest, ADamagedPageInTheRingIsTakenOutAndArchivingGoesOn) {
+    SiteServer& site = startSite(settingsWith(recording()));
+    const std::vector<std::string> files = {storageFile("a.strg", 24)};
+    ArchiveOptions first = options(files);
+    first.overwrite = true;
+    first.to = at(10, 1, 29);
+    const ArchiveResult done = run(first);
+    ASSERT_EQ(done.exitCode, 0) << done.reason << "\n" << output;
+
+    // The third page of the media track (the overwrite reaches it soon) loses its header.
+    uint32_t damaged = 0;
+    uint64_t offset = 0;
+    {
+        FixedSizeFileStorage storage(FixedSizeFileStorage::Access::ReadOnly);
+        ASSERT_TRUE(storage.open(files[0], false, Storage::CheckOnly));
+        Page page(&storage.superBlock(), &storage.pageCache());
+        damaged = storage.findTrack(PageType::Media)->firstPage();
+        for (int i = 0; i < 2; ++i) {
+            page.loadHeader(damaged, true);
+            damaged = page.next();
+            ASSERT_NE(damaged, 0u);
+        }
+        page.release();
+        offset = storage.superBlock().pageOffset(damaged);
+        storage.close(false);
+    }
+    {
+        std::fstream file(files[0], std::ios::in | std::ios::out | std::ios::binary);
+        const std::string zeros(512, '\0');
+        file.seekp(static_cast<std::streamoff>(offset));
+        file.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+
+    ArchiveOptions again = options(files);
+    again.overwrite = true;
+    again.resume = true;
+    const ArchiveResult resumed = run(again);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.reason << "\n" << output;
+    EXPECT_NE(output.find("warning: " + files[0] + ": "), std::string::npos) << output;
+    EXPECT_NE(output.find("page " + std::to_string(damaged)), std::string::npos) << output;
+    {
+        DirectStorageFile file(files[0], DirectStorageFile::Mode::ReadOnly);
+        IntegrityChecker checker(file);
+        EXPECT_TRUE(checker.run()) << (checker.findings().empty() ? "" : checker.findings().front().toString());
+    }
+    // What is left ends with the newest part of the recording, without a hole.
+    const StoredGroup stored = readBack(files);
+    EXPECT_EQ(stored.info.at("LastVideoTime"), "2024/01/01 10:05:39");
+    std::vector<StoredItem> media;
+    std::vector<StoredItem> wantMedia;
+    for (const StoredItem& i : stored.items) {
+        if (i.mediaType != 3) media.push_back(i);
+    }
+    for (const StoredItem& i : expected(site)) {
+        if (i.mediaType != 3) wantMedia.push_back(i);
+    }
+    ASSERT_GT(media.size(), 0u);
+    ASSERT_LE(media.size(), wantMedia.size());
+    expectSame(media, wantMedia, wantMedia.size() - media.size());
 }
 
 TEST_F(ArchiveEndToEndTest, ADisconnectMidChunkLosesNoArchivedFrameAndAResumeCompletesTheRange) {

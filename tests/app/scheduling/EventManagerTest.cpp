@@ -77,6 +77,8 @@ TEST_F(EventManagerTest, EachEventTypeLogsItsCodeAndText) {
         {"internal", ArchivingEvent::InternalException, 0, "boom", LogCode::InternalException, "boom"},
         {"bad storage", ArchivingEvent::StorageBad, 0, "/x.strg", LogCode::RecordingStorageBad, "/x.strg"},
         {"position overwritten", ArchivingEvent::PositionOverwritten, 0, "", std::nullopt, ""},
+        {"damage taken out, archiving on", ArchivingEvent::StorageDamaged, 0, "/x.strg: MDEA page 20 damaged",
+         LogCode::RecordingStorageBad, "/x.strg: MDEA page 20 damaged"},
     };
     manager.enable();
     for (const Case& c : cases) {
@@ -91,6 +93,8 @@ TEST_F(EventManagerTest, EachEventTypeLogsItsCodeAndText) {
         EXPECT_EQ(logged[0].code, *c.code) << c.name;
         EXPECT_EQ(logged[0].text, c.loggedText) << c.name;
     }
+    // Damage the storage took out of use is no failure of the site.
+    EXPECT_EQ(logCodeOf(ArchivingEvent{7, ArchivingEvent::StorageDamaged, 0, "/x.strg: page 20"}), 0);
     EXPECT_STREQ(logCodeText(LogCode::PlaybackProtocolNotSupported), "Network playback protocol not supported");
     EXPECT_STREQ(logCodeText(LogCode::Disconnected), "Disconnected");
 }
