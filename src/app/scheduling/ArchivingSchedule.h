@@ -181,8 +181,9 @@ public:
     void recordingStorageChanging(StorageGroup& group) override;
     void recordingStorageChanged(StorageGroup& group) override;
     // Posts a StorageDamaged event and tells the listeners; archiving goes on.
-    // Takes no lock of the schedule: it runs on the writing thread under the
-    // member's write lock, which the schedule's own paths take after theirs.
+    // It runs on the writing thread under the member's write lock, so it
+    // takes only the schedule's position and listener locks (held briefly,
+    // never around a call into the storage), not its state lock.
     void storageDamaged(StorageGroup& group, Storage& member, const std::string& report) override;
 
     // The next chunk of `seconds` seconds of recorded time from `from` over
