@@ -654,6 +654,7 @@ void ArchivingSchedule::failLocked(int code) {
 
 void ArchivingSchedule::archivingConnected() {
     Mutex::ScopedLock lock(_stateMutex);
+    _disconnected = false;
     clearRequestQueue();
     notify([this](ScheduleListener& l) { l.scheduleConnected(_handle); });
     const int flags = connectFlags();
@@ -704,6 +705,7 @@ void ArchivingSchedule::archivingDisconnected(int reason) {
     }
     // Every disconnect ends in a finish (and scheduleStopped), also an error
     // disconnect that arrives while a stop is under way.
+    _disconnected = true;
     requestCommand(CommandFinish, 0);
     trace("ArchivingSchedule::archivingDisconnected : reason = %d", reason);
     _profiler.stop();
@@ -804,7 +806,7 @@ void ArchivingSchedule::archivingStopped(bool noFrame) {
     // Every frame of the chunk has been handed over and nothing is playing:
     // the record is written now, before a next play could drop a queued store.
     storeResumePositionAtChunkEnd();
-    if (_phase.load() == PhaseStop) {
+    if (_phase.load() == PhaseStop || _disconnected) {
         return;
     }
     if (bounded() && _interval.to().isSet() && !_interval.to().lessThan(_bounds.end)) {
@@ -900,7 +902,7 @@ void ArchivingSchedule::archivingCallback() {
     default:
         break;
     }
-    if (_phase.load() != PhaseStop) {
+    if (_phase.load() != PhaseStop && !_disconnected) {
         requestCommand(CommandContinue, 0);
     }
 }

@@ -284,6 +284,12 @@ private:
     // closed by the next CommandFinish on the loop's thread.
     std::atomic<bool> _closeStoragePending{false};
     std::atomic<bool> _completed{false};
+    // The connection ended and its CommandFinish is requested (guarded by
+    // the state lock; cleared by the next connect). The frames queued before
+    // the disconnect are still delivered afterwards, and the end of their
+    // chunk must not replace that finish with a next chunk on a connection
+    // that is gone.
+    bool _disconnected = false;
     bool _initialised = false;
     std::atomic<bool> _tornDown{false};
 
