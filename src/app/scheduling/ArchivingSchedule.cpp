@@ -196,6 +196,7 @@ void ArchivingSchedule::updateConnection(const ConnectionInfo& connection) {
         _connection = connection;
     }
     if (_client.isConnected()) {
+        _disconnectRequested.store(true);
         requestCommand(CommandDisconnect, 0);
     }
 }
@@ -300,6 +301,11 @@ ArchivingEvent ArchivingSchedule::lastFailure() const {
 // ---- requests ---------------------------------------------------------------------------------
 
 void ArchivingSchedule::requestCommand(int command, uint32_t delaySeconds) {
+    if (_disconnectRequested.load() && command != CommandFinish && command != CommandDisconnect) {
+        trace("ArchivingSchedule::requestCommand : %d held back, the session is being dropped", command);
+        command = CommandDisconnect;
+        delaySeconds = 0;
+    }
     trace("ArchivingSchedule::requestCommand : %d, delay = %u", command, delaySeconds);
     requestAt(command, plus(_clock.now(), delaySeconds));
 }
@@ -522,7 +528,14 @@ void ArchivingSchedule::performFinish() {
     notify([this](ScheduleListener& l) { l.scheduleStopped(_handle); });
 }
 
-void ArchivingSchedule::performDisconnect() { _client.disconnect(); }
+void ArchivingSchedule::performDisconnect() {
+    if (!_client.isConnected()) {
+        // The session ended already (its report came or comes on its own):
+        // nothing is left to drop, later commands run as asked.
+        _disconnectRequested.store(false);
+    }
+    _client.disconnect();
+}
 
 // ---- decisions under the state lock -------------------------------------------------------------
 
@@ -706,6 +719,7 @@ void ArchivingSchedule::archivingDisconnected(int reason) {
     // Every disconnect ends in a finish (and scheduleStopped), also an error
     // disconnect that arrives while a stop is under way.
     _disconnected = true;
+    _disconnectRequested.store(false);
     requestCommand(CommandFinish, 0);
     trace("ArchivingSchedule::archivingDisconnected : reason = %d", reason);
     _profiler.stop();

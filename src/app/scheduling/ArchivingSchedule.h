@@ -290,6 +290,13 @@ private:
     // chunk must not replace that finish with a next chunk on a connection
     // that is gone.
     bool _disconnected = false;
+    // A connection update asked for the session to be dropped and its
+    // disconnect has not been reported yet. Until it is, every command that
+    // would go on on the old session is turned into that disconnect: the
+    // actor keeps one pending command, and the end of a chunk (or a retry)
+    // racing with the update would otherwise replace the disconnect, so the
+    // schedule would keep archiving from the old address for good.
+    std::atomic<bool> _disconnectRequested{false};
     bool _initialised = false;
     std::atomic<bool> _tornDown{false};
 

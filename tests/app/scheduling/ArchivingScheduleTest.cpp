@@ -711,6 +711,33 @@ TEST_F(LateCallbackTest, AStorageFailureWithoutItsGroupFileClosesTheStorageOnThe
     EXPECT_FALSE(schedule.siteStorage().isOpen());
 }
 
+TEST_F(LateCallbackTest, AConnectionUpdateIsNotLostToAChunkEndThatComesBeforeItsDisconnect) {
+    SiteServer& siteServer = startSite(recording());
+    ArchivingSchedule& schedule = idleSchedule();
+    schedule.updateConnection(ConnectionInfo{"127.0.0.1", siteServer.port(), "admin", "admin"});
+    schedule.startFromFirst();
+    ASSERT_TRUE(eventually([&] {
+        schedule.step();
+        return recorder.count(0, "connected") == 1;
+    }));
+    schedule.updateConnection(ConnectionInfo{"127.0.0.1", 9, "admin", "admin"});
+    EXPECT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandDisconnect);
+    // The client reports the end of a chunk and a finished cut back before
+    // the schedule's thread got to the disconnect.
+    schedule.archivingStopped(false);
+    schedule.archivingCallback();
+    EXPECT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandDisconnect);
+    ASSERT_TRUE(eventually([&] {
+        schedule.step();
+        return recorder.count(0, "stopped") == 1;
+    }));
+    EXPECT_EQ(recorder.count(0, "disconnected 301"), 1);
+    // Once the old session is gone, commands run as asked again.
+    schedule.startFromFirst();
+    EXPECT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandConnect);
+    schedule.stopSchedule();
+}
+
 TEST_F(LateCallbackTest, TwoConnectRequestsMakeOneConnectCommand) {
     // A site that takes the connection but never answers: the connect stays outstanding.
     const int mute = socket(AF_INET, SOCK_STREAM, 0);
