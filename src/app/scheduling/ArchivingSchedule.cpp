@@ -556,10 +556,12 @@ void ArchivingSchedule::reportError(const ArchivingEvent& event) {
     notify([this](ScheduleListener& l) { l.scheduleFailed(_handle); });
 }
 
+bool ArchivingSchedule::sessionEndedLocked() const { return _phase.load() == PhaseStop || _disconnected; }
+
 void ArchivingSchedule::retry() {
     const int phase = _phase.load();
-    if (phase == PhaseStop) {
-        return; // a late report after a stop never starts archiving again
+    if (sessionEndedLocked()) {
+        return; // a late report after a stop or a disconnect never starts archiving again
     }
     // Once something was archived a retry continues behind it: starting over
     // would archive the last second again.
@@ -584,7 +586,7 @@ void ArchivingSchedule::retry() {
 }
 
 void ArchivingSchedule::restart() {
-    if (_phase.load() == PhaseStop) {
+    if (sessionEndedLocked()) {
         return;
     }
     trace("ArchivingSchedule::restart : _interval = %s", _interval.toString().c_str());
@@ -596,7 +598,7 @@ void ArchivingSchedule::restart() {
 }
 
 void ArchivingSchedule::continues() {
-    if (_phase.load() == PhaseStop) {
+    if (sessionEndedLocked()) {
         return;
     }
     _phase.store(PhaseContinue);
@@ -633,7 +635,7 @@ void ArchivingSchedule::failLocked(int code) {
         retry();
         break;
     case PositionOverwritten: {
-        if (_phase.load() == PhaseStop) {
+        if (sessionEndedLocked()) {
             return;
         }
         if (_bounds.stopWhenPositionOverwritten) {
@@ -820,7 +822,7 @@ void ArchivingSchedule::archivingStopped(bool noFrame) {
     // Every frame of the chunk has been handed over and nothing is playing:
     // the record is written now, before a next play could drop a queued store.
     storeResumePositionAtChunkEnd();
-    if (_phase.load() == PhaseStop || _disconnected) {
+    if (sessionEndedLocked()) {
         return;
     }
     if (bounded() && _interval.to().isSet() && !_interval.to().lessThan(_bounds.end)) {
@@ -916,7 +918,7 @@ void ArchivingSchedule::archivingCallback() {
     default:
         break;
     }
-    if (_phase.load() != PhaseStop && !_disconnected) {
+    if (!sessionEndedLocked()) {
         requestCommand(CommandContinue, 0);
     }
 }

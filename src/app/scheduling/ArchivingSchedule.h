@@ -224,6 +224,11 @@ private:
     void stopLocked();
     void reportError(const ArchivingEvent& event);
     void post(const ArchivingEvent& event);
+    // Stopped, or the connection ended: the reports still delivered from the
+    // old session (a chunk end, an empty section list, an overwritten
+    // position) must not ask for a next chunk on it, which would replace the
+    // finish the stop or the disconnect asked for.
+    bool sessionEndedLocked() const;
     void retry();
     void restart();
     void continues();
@@ -285,10 +290,9 @@ private:
     std::atomic<bool> _closeStoragePending{false};
     std::atomic<bool> _completed{false};
     // The connection ended and its CommandFinish is requested (guarded by
-    // the state lock; cleared by the next connect). The frames queued before
-    // the disconnect are still delivered afterwards, and the end of their
-    // chunk must not replace that finish with a next chunk on a connection
-    // that is gone.
+    // the state lock; cleared by the next connect). What was queued before
+    // the disconnect is still delivered afterwards, and nothing it reports
+    // may replace that finish with a next chunk on a connection that is gone.
     bool _disconnected = false;
     // A connection update asked for the session to be dropped and its
     // disconnect has not been reported yet. Until it is, every command that

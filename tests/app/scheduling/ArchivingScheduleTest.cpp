@@ -681,6 +681,31 @@ TEST_F(LateCallbackTest, AnErrorDisconnectWhileStoppingStillEndsInStopped) {
     EXPECT_TRUE(log().empty());
 }
 
+// What the old session still delivers after its disconnect (an empty
+// section list, an overwritten position, the end of its chunk) asks for no
+// next chunk: the finish the disconnect asked for runs and reports "stopped".
+TEST_F(LateCallbackTest, ReportsDeliveredAfterADisconnectLeaveItsFinishInPlace) {
+    const std::vector<std::function<void(ArchivingSchedule&)>> lateReports = {
+        [](ArchivingSchedule& s) { s.archivingFailed(ArchivingDelegate::NothingRecorded); },
+        [](ArchivingSchedule& s) { s.archivingFailed(ArchivingDelegate::PositionOverwritten); },
+        [](ArchivingSchedule& s) { s.archivingStopped(false); },
+        [](ArchivingSchedule& s) { s.archivingStopped(true); },
+        [](ArchivingSchedule& s) { s.archivingCallback(); },
+    };
+    ArchivingSchedule& schedule = idleSchedule();
+    for (std::size_t i = 0; i < lateReports.size(); ++i) {
+        SCOPED_TRACE(i);
+        schedule.startFromTime(at(12, 0, 0));
+        schedule.archivingDisconnected(301); // a connection update's disconnect: no stop was asked for
+        ASSERT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandFinish);
+        lateReports[i](schedule);
+        EXPECT_EQ(schedule.pendingCommand(), ArchivingSchedule::CommandFinish);
+        schedule.step();
+        EXPECT_EQ(recorder.count(0, "stopped"), static_cast<int>(i) + 1);
+    }
+    EXPECT_EQ(recorder.count(0, "failed"), 0);
+}
+
 TEST_F(LateCallbackTest, ASiteThatListsSectionsButPlaysNothingIsAskedAgainOnTheBackOff) {
     ArchivingSchedule& schedule = idleSchedule();
     schedule.startFromTime(at(12, 0, 0));
