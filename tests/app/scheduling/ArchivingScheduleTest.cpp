@@ -764,16 +764,22 @@ TEST_F(LateCallbackTest, AConnectionUpdateIsNotLostToAChunkEndThatComesBeforeIts
 }
 
 TEST_F(LateCallbackTest, TwoConnectRequestsMakeOneConnectCommand) {
-    // A site that takes the connection but never answers: the connect stays outstanding.
+    // A site whose accept queue is full: the kernel drops the SYNs of a new
+    // connection, so the connect stays outstanding (a connection that got
+    // through, even without a login, would count as connected and make the
+    // second start a CommandStart).
     const int mute = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(mute, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(mute, 4), 0);
+    ASSERT_EQ(listen(mute, 0), 0);
     socklen_t length = sizeof address;
     ASSERT_EQ(getsockname(mute, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int filler = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(filler, 0);
+    ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ArchivingSchedule& schedule = idleSchedule();
     schedule.updateConnection(ConnectionInfo{"127.0.0.1", ntohs(address.sin_port), "admin", "admin"});
 
@@ -790,6 +796,7 @@ TEST_F(LateCallbackTest, TwoConnectRequestsMakeOneConnectCommand) {
         schedule.step();
         return recorder.count(0, "stopped") == 1;
     }));
+    close(filler);
     close(mute);
 }
 
