@@ -50,6 +50,11 @@ constexpr int FrameCount = 8;
 // Larger than the 240 bytes a trickling peer gets through before the alive check drops it.
 constexpr int FramePayload = 1000;
 constexpr int FillerPayload = 8000;
+// How long all frames may take to come. A session received one byte at a
+// time takes one dispatcher step per byte; each step ends by yielding the
+// processor, which on a busy machine (the whole suite in parallel) costs a
+// time slice: then the frames take seconds instead of 0.2 s.
+constexpr auto FramesBound = std::chrono::seconds(60);
 
 int openDescriptors() {
     int count = 0;
@@ -386,7 +391,7 @@ struct Rig {
     void runToTheEnd(int handle) {
         ASSERT_TRUE(eventually([&] { return facade->loggedIn(handle); }, 10s));
         ASSERT_TRUE(sendRequest(handle));
-        ASSERT_TRUE(eventually([&] { return facade->frames(handle).size() == FrameCount; }, 10s))
+        ASSERT_TRUE(eventually([&] { return facade->frames(handle).size() == FrameCount; }, FramesBound))
             << facade->frames(handle).size() << " frames, reason " << facade->reason(handle);
         EXPECT_TRUE(wholeAndInOrder(facade->frames(handle)));
     }
@@ -484,7 +489,7 @@ TEST_P(NetworkFaultTest, SessionEndsRightOrCarriesOn) {
                 EXPECT_TRUE(rig.facade->isConnected(handle));
                 EXPECT_EQ(rig.facade->reason(handle), -1);
                 connection->released = true;
-                ASSERT_TRUE(eventually([&] { return rig.facade->frames(handle).size() == FrameCount; }, 10s));
+                ASSERT_TRUE(eventually([&] { return rig.facade->frames(handle).size() == FrameCount; }, FramesBound));
                 EXPECT_TRUE(wholeAndInOrder(rig.facade->frames(handle)));
                 ASSERT_TRUE(eventually([&] { return faulty.fillers()[0].size() == queued; }, 10s));
                 std::vector<uint32_t> expected(queued);
