@@ -7,6 +7,7 @@
 #include "network/client/NetworkPlaybackContext.h"
 #include "network/protocol/playback/EventListRequest.h"
 #include "network/protocol/playback/PlayRequest.h"
+#include "network/protocol/playback/TextInFrame.h"
 #include "network/session/CloseReason.h"
 #include "network/session/InvalidSessionHandleException.h"
 #include "network/session/SessionContextImpl.h"
@@ -157,6 +158,21 @@ TEST_F(NetworkPlaybackClientTest, PlayAgainBeforeAnyFramePlaysOnlyTheSecondReque
     EXPECT_EQ(listener.count("started 1"), 1);
     EXPECT_EQ(listener.countPrefix("stopped"), 1);
     EXPECT_EQ(listener.frames(), expectedFrames(*site, SecondSection, All.word()));
+}
+
+// A text-in frame that comes while no play is taking frames (the rest of a
+// play already stopped or replaced) is dropped like a media frame would be.
+TEST_F(NetworkPlaybackClientTest, ATextInFrameOutsideAPlayIsDropped) {
+    SiteListener& listener = newListener();
+    NetworkPlaybackClient& client = loggedIn(listener);
+    client.play(playOf(FirstMinute));
+    ASSERT_TRUE(listener.waitFor("stopped 2"));
+    syncMedia(client, listener);
+    const size_t delivered = listener.frames().size();
+    ASSERT_STREQ(client.stateName(), "STOPPED");
+    static_cast<NetworkPlaybackSession&>(client).textInFrameReceived(TextInFrame(), MediaPosition());
+    syncMedia(client, listener);
+    EXPECT_EQ(listener.frames().size(), delivered);
 }
 
 TEST_F(NetworkPlaybackClientTest, StopBeforeAnyFrameReportsTheSitesStopOnceAndNoFrame) {

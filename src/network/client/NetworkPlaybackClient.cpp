@@ -239,7 +239,9 @@ void NetworkPlaybackClient::sectionListReceived(const BitMask32& channels, const
 }
 
 void NetworkPlaybackClient::textInFrameReceived(const TextInFrame& frame, const MediaPosition& position) {
-    queueTextIn(frame, position);
+    if (stateMachine().takesTextIn()) {
+        queueTextIn(frame, position);
+    }
 }
 
 void NetworkPlaybackClient::mediaFrameReceived(const MediaFrame& frame, bool flag, const MediaPosition& position) {

@@ -80,6 +80,11 @@ const char* PlaybackStateMachine::stateName() const {
     return _current->name();
 }
 
+bool PlaybackStateMachine::takesTextIn() const {
+    Mutex::ScopedLock lock(_mutex);
+    return _current == &_waitingForReply || _current == &_playing;
+}
+
 bool PlaybackStateMachine::isIn(const PlaybackState& state) const {
     Mutex::ScopedLock lock(_mutex);
     return _current == &state;

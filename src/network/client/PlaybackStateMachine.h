@@ -46,6 +46,13 @@ public:
     void storageChange();
     void storageChanged();
 
+    // Whether a text-in frame that arrives now belongs to the current play: a
+    // text-in travels beside the media frames and is taken where they are
+    // (a play waiting for its first frame, or playing). Elsewhere it is the
+    // rest of a play already stopped or replaced, whose media frames are
+    // dropped too.
+    bool takesTextIn() const;
+
     // The current state's name.
     const char* stateName() const;
     bool isIn(const PlaybackState& state) const;
