@@ -510,9 +510,27 @@ ArchiveResult ArchiveTool::run(const ArchiveOptions& options, std::ostream& out,
             out << "warning: " << text << "\n" << std::flush;
         }
     };
-    while (!listener.waitFor([&] { return listener._stopped; }, std::chrono::milliseconds(200), &interrupted)) {
+    // A progress line every 5 s (on a terminal, in place every 250 ms) and
+    // one as each chunk ends, when the next is chosen: a log then shows every
+    // chunk's end and the resume record stored there.
+    uint64_t chunksShown = 0;
+    for (;;) {
+        uint64_t chunks = 0;
+        bool stopped = false;
+        listener.waitFor(
+            [&] {
+                chunks = listener._chunks;
+                stopped = listener._stopped;
+                return stopped || chunks != chunksShown;
+            },
+            std::chrono::milliseconds(200), &interrupted);
+        if (stopped) {
+            break;
+        }
         warn();
-        progress.show(schedule.resumePosition(), schedule.archivedFrames(), schedule.archivedBytes(), false);
+        const bool chunkEnded = chunks > 1 && chunks != chunksShown;
+        chunksShown = chunks;
+        progress.show(schedule.resumePosition(), schedule.archivedFrames(), schedule.archivedBytes(), chunkEnded);
         if (interrupted.load()) {
             return stopForInterrupt();
         }
